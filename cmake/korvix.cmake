@@ -1,0 +1,40 @@
+# Shared helpers for the project's CMake files.
+
+# korvix_library(NAME [DEPS ...]): a static library from every .cpp in the
+# current folder; the folder is its public include directory.
+function(korvix_library name)
+  cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_library(${name} STATIC ${srcs})
+  target_include_directories(${name} PUBLIC ${CMAKE_CURRENT_SOURCE_DIR})
+  if(K_DEPS)
+    target_link_libraries(${name} PUBLIC ${K_DEPS})
+  endif()
+endfunction()
+
+# korvix_program(NAME [DEPS ...]): a program from every .cpp in the current
+# folder, built into build/bin.
+function(korvix_program name)
+  cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  add_executable(${name} ${srcs})
+  target_include_directories(${name} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+  if(K_DEPS)
+    target_link_libraries(${name} PRIVATE ${K_DEPS})
+  endif()
+endfunction()
+
+# korvix_test_dir(NAME DEPS ...): one GoogleTest binary NAME_tests from every
+# *_test.cpp in the current folder, each test registered with CTest.
+function(korvix_test_dir name)
+  cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
+  file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
+  if(NOT srcs)
+    return()
+  endif()
+  add_executable(${name}_tests ${srcs})
+  target_link_libraries(${name}_tests PRIVATE ${K_DEPS} testsupport GTest::gtest_main)
+  gtest_discover_tests(${name}_tests
+    PROPERTIES ENVIRONMENT "KORVIX_BIN=${CMAKE_BINARY_DIR}/bin;KORVIX_SOURCE=${CMAKE_SOURCE_DIR}"
+    DISCOVERY_TIMEOUT 60)
+endfunction()

@@ -1,0 +1,339 @@
+#include "config.h"
+
+#include <grp.h>
+#include <sys/resource.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <climits>
+#include <clocale>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "language.h"
+#include "memory.h"
+#include "misc.h"
+#include "symbols.h"
+
+char *sqlServerType, *sqlServerHost, *sqlServerPort, *sqlServerSocket, *sqlDatabase;
+char *homeDir, *binDir, *serverDir, *userBase, *lockDir;
+char *organization, *addrDomain, *addrMaster, *addrFrom, *addrAdmin, *nameAdmin;
+char *addrSender, *addrCarbon, *mailer, *openUser, *closeUser;
+char *currencyThousands, *currencyName, *currencyHundredth, *cmdDelimiters;
+char *priceCurrency, *debugAllMail, *language, *legalAddrChars;
+char forkServer = 1;
+char keepJobs = 0;
+int32_t uidSendmail = -1;
+int32_t gidSendmail = -1;
+int32_t debugLevel = 0;
+int32_t uidVovuVuza = -1;
+int32_t gidVovuVuza = -1;
+double currencyPrecision = 1.0;
+double transientPrecision = 0.01;
+
+ConfigKey configKeys[] = {
+    {"sql-type", "sqlServerType", &sqlServerType, CF_STRING},
+    {"sql-server", "sqlServerHost", &sqlServerHost, CF_STRING},
+    {"sql-port", "sqlServerPort", &sqlServerPort, CF_STRING},
+    {"sql-socket", "sqlServerSocket", &sqlServerSocket, CF_STRING},
+    {"sql-database", "sqlDatabase", &sqlDatabase, CF_STRING},
+    {"home-dir", "homeDir", &homeDir, CF_PATH},
+    {"bin-dir", "binDir", &binDir, CF_PATH},
+    {"server-dir", "serverDir", &serverDir, CF_PATH},
+    {"server-run", "forkServer", &forkServer, CF_BOOLEAN},
+    {"server-keep-jobs", "keepJobs", &keepJobs, CF_BOOLEAN},
+    {"userbase-dir", "userBase", &userBase, CF_PATH},
+    {"lock-dir", "lockDir", &lockDir, CF_PATH},
+    {"organization", "organization", &organization, CF_STRING},
+    {"domain", "addrDomain", &addrDomain, CF_ADDRESS},
+    {"postmaster", "addrMaster", &addrMaster, CF_ADDRESS},
+    {"from", "addrFrom", &addrFrom, CF_ADDRESS},
+    {"admin", "addrAdmin", &addrAdmin, CF_ADDRESS},
+    {"admin-name", "nameAdmin", &nameAdmin, CF_STRING},
+    {"sender", "addrSender", &addrSender, CF_ADDRESS},
+    {"carbon-copy", "addrCarbon", &addrCarbon, CF_ADDRESS},
+    {"mailer", "mailer", &mailer, CF_COMMAND},
+    {"user-open", "openUser", &openUser, CF_COMMAND},
+    {"user-close", "closeUser", &closeUser, CF_COMMAND},
+    {"taxes", "taxes", taxesValue, CF_REAL},
+    {"listener-uid", "uidSendmail", &uidSendmail, CF_INTEGER},
+    {"listener-gid", "gidSendmail", &gidSendmail, CF_INTEGER},
+    {"currency-precision", "currencyPrecision", &currencyPrecision, CF_REAL},
+    {"transient-precision", "transientPrecision", &transientPrecision, CF_REAL},
+    {"currency-thousands", "currencyThousands", &currencyThousands, CF_STRING},
+    {"currency-name", "currencyName", &currencyName, CF_STRING},
+    {"currency-hundredth", "currencyHundredth", &currencyHundredth, CF_STRING},
+    {"report-delimiters", "cmdDelimiters", &cmdDelimiters, CF_STRING},
+    {"price-currency", "priceCurrency", &priceCurrency, CF_STRING},
+    {"debug-level", "debugLevel", &debugLevel, CF_INTEGER},
+    {"debug-allmail", "debugAllMail", &debugAllMail, CF_STRING},
+    {"uid", "uidVovuVuza", &uidVovuVuza, CF_INTEGER},
+    {"gid", "gidVovuVuza", &gidVovuVuza, CF_INTEGER},
+    {"language", "language", &language, CF_STRING},
+    {"legal-chars", "legalAddrChars", &legalAddrChars, CF_STRING},
+    {nullptr, nullptr, nullptr, CF_STRING},
+};
+
+namespace {
+
+const char kMainConfig[] = "/etc/korvix-1.3.conf";
+const char kOldConfig[] = "/etc/korvix.conf";
+
+bool initDone = false;
+
+bool isBlank(char c) { return c == ' ' || c == '\t'; }
+
+// Sets the soft limit from the hard one: 90 % of it (tenthOff) or the smaller
+// of it and ceiling. The trace prints the values signed or unsigned as its
+// format asks.
+void lowerLimit(int resource, const char *trace, bool unsignedTrace, const char *failure,
+                rlim_t ceiling, bool tenthOff) {
+  struct rlimit rl;
+  getrlimit(resource, &rl);
+  long long cur = static_cast<long long>(rl.rlim_cur);
+  long long max = static_cast<long long>(rl.rlim_max);
+  auto trace2 = [&]() {
+    if (unsignedTrace)
+      debug(10, trace, static_cast<unsigned long long>(cur), static_cast<unsigned long long>(max));
+    else
+      debug(10, trace, cur, max);
+  };
+  trace2();
+  rlim_t newCur;
+  if (tenthOff) {
+    // An unlimited hard limit counts as its numeric value (the largest one);
+    // 90 % of it stays far above anything the programs use.
+    newCur = rl.rlim_max - rl.rlim_max / 10;
+  } else {
+    newCur = rl.rlim_max < ceiling ? rl.rlim_max : ceiling;
+  }
+  rl.rlim_cur = newCur;
+  cur = static_cast<long long>(newCur);
+  trace2();
+  if (setrlimit(resource, &rl) != 0) error(failure, cur, max);
+}
+
+// The value of a configuration line: after the key, blanks and tabs skipped
+// at both ends; a leading double quote runs to the last double quote.
+char *lineValue(char *p) {
+  while (isBlank(*p)) ++p;
+  char *end = p + strlen(p);
+  while (end > p && isBlank(end[-1])) --end;
+  *end = '\0';
+  if (*p == '"') {
+    ++p;
+    char *last = strrchr(p, '"');
+    if (last) *last = '\0';
+  }
+  return p;
+}
+
+void storeValue(const ConfigKey &row, const char *value) {
+  switch (row.type) {
+    case CF_PATH:
+    case CF_COMMAND:
+    case CF_ADDRESS:
+    case CF_STRING:
+      storeConfigString(static_cast<char **>(row.target), value, nullptr);
+      break;
+    case CF_BOOLEAN: {
+      char c = static_cast<char>(tolower(static_cast<unsigned char>(*value)));
+      *static_cast<char *>(row.target) = (c == 'y' || c == '1') ? 1 : 0;
+      break;
+    }
+    case CF_INTEGER:
+      *static_cast<int32_t *>(row.target) = static_cast<int32_t>(strtol(value, nullptr, 10));
+      break;
+    case CF_REAL:
+      *static_cast<double *>(row.target) = strtod(value, nullptr);
+      break;
+  }
+}
+
+// Copies of settings made before they are extended, since storeConfigString
+// must not read the setting it writes.
+std::string copyOf(const char *text) { return text ? text : ""; }
+
+// An unset setting becomes base + leaf; a relative value base + "/" + value.
+void pathRule(char **setting, const char *base, const char *leaf) {
+  std::string b = copyOf(base);
+  if (!*setting) {
+    storeConfigString(setting, b.c_str(), leaf);
+  } else if (**setting != '/') {
+    std::string v = "/" + copyOf(*setting);
+    storeConfigString(setting, b.c_str(), v.c_str());
+  }
+}
+
+// A value without "@" gets the domain appended.
+void addressRule(char **setting) {
+  if (*setting && !strchr(*setting, '@')) {
+    std::string v = copyOf(*setting);
+    storeConfigString(setting, v.c_str(), addrDomain);
+  }
+}
+
+void defaultTo(char **setting, const char *text, const char *suffix = nullptr) {
+  if (!*setting) storeConfigString(setting, text, suffix);
+}
+
+}  // namespace
+
+void storeConfigString(char **setting, const char *text, const char *suffix) {
+  if (!text) text = "";
+  size_t a = strlen(text);
+  size_t b = suffix ? strlen(suffix) : 0;
+  char *s = static_cast<char *>(memRealloc(*setting, a + b + 1));
+  memcpy(s, text, a);
+  if (b) memcpy(s + a, suffix, b);
+  s[a + b] = '\0';
+  *setting = s;
+}
+
+void readConfig() {
+  FILE *f = fopen(kMainConfig, "r");
+  if (!f) f = fopen(kOldConfig, "r");
+  if (!f) {
+    fputs("**\n", stderr);
+    error("** Cannot open main config (%s)!", kOldConfig);
+    fputs("**\n", stderr);
+    sleep(5);
+    exit(1);
+  }
+  char buf[2048];
+  while (fgets(buf, sizeof buf, f)) {
+    char *line = buf;
+    while (isBlank(*line)) ++line;
+    if (!*line || *line == '\n' || *line == '#') continue;
+    size_t n = strlen(line);
+    if (line[n - 1] == '\n') line[n - 1] = '\0';
+    const ConfigKey *row = configKeys;
+    for (; row->key; ++row) {
+      size_t k = strlen(row->key);
+      if (strncmp(line, row->key, k) == 0 && (line[k] == '\0' || isBlank(line[k]))) break;
+    }
+    if (!row->key) fatal(1, "Wrong config line ('%s')", line);
+    char *rest = line + strlen(row->key);
+    if (!*rest) continue;  // nothing after the key: the setting is kept
+    storeValue(*row, lineValue(rest));
+  }
+  fclose(f);
+}
+
+void localeDefaults() {
+  const struct lconv *lc = localeconv();
+  if (currencyPrecision <= 0) {
+    currencyPrecision = 1.0;
+    if (lc && lc->frac_digits != CHAR_MAX) {
+      for (int n = lc->frac_digits; n > 0; --n) currencyPrecision /= 10;
+    }
+  }
+  if (transientPrecision <= 0) transientPrecision = currencyPrecision / 100;
+  if (!currencyThousands) {
+    if (lc && lc->mon_thousands_sep) {
+      storeConfigString(&currencyThousands, lc->mon_thousands_sep, nullptr);
+    } else {
+      currencyThousands = const_cast<char *>("'");
+    }
+  }
+}
+
+int checkConfig() {
+  defaultTo(&sqlServerType, "msql");
+  defaultTo(&homeDir, "/var/local/stat");
+  pathRule(&binDir, homeDir, "/bin");
+  pathRule(&serverDir, homeDir, "/server");
+  pathRule(&userBase, homeDir, "/userbase");
+  pathRule(&lockDir, homeDir, "/locks");
+  pathRule(&openUser, binDir, "/user-open");
+  pathRule(&closeUser, binDir, "/user-close");
+  if (!addrDomain) {
+    char host[2048];
+    if (gethostname(host, sizeof host - 1) != 0) fatal(1, "Can't get host name");
+    host[sizeof host - 1] = '\0';
+    storeConfigString(&addrDomain, "@", host);
+  }
+  if (*addrDomain != '@') {
+    std::string d = copyOf(addrDomain);
+    storeConfigString(&addrDomain, "@", d.c_str());
+  }
+  defaultTo(&organization, "Norvek Node at ", addrDomain);
+  defaultTo(&addrMaster, "postmaster", addrDomain);
+  addressRule(&addrMaster);
+  defaultTo(&addrFrom, "vovuvuza", addrDomain);
+  addressRule(&addrFrom);
+  defaultTo(&addrAdmin, "stat-adm", addrDomain);
+  defaultTo(&nameAdmin, "Administrator");
+  addressRule(&addrAdmin);
+  if (!addrSender) {
+    std::string from = copyOf(addrFrom);
+    storeConfigString(&addrSender, from.c_str(), nullptr);
+  }
+  addressRule(&addrSender);
+  addressRule(&addrCarbon);
+  defaultTo(&mailer, "/usr/sbin/sendmail -f%s ");
+  size_t m = strlen(mailer);
+  if (m == 0 || mailer[m - 1] != ' ') {
+    std::string v = copyOf(mailer);
+    storeConfigString(&mailer, v.c_str(), " ");
+  }
+  if (*taxesValue < 0 || *taxesValue >= 1) *taxesValue = 0.2;
+  if (currencyPrecision <= 0) currencyPrecision = 1.0;
+  if (transientPrecision > currencyPrecision) transientPrecision = currencyPrecision / 100;
+  defaultTo(&currencyName, "currency");
+  defaultTo(&currencyHundredth, "currency_h");
+  if (!cmdDelimiters || strlen(cmdDelimiters) < 2) {
+    cmdDelimiters = const_cast<char *>("<>");
+  } else {
+    cmdDelimiters[2] = '\0';
+  }
+  if (!language || !*language) {
+    const char *dot = strrchr(addrDomain, '.');
+    const char *tail = dot ? dot : addrDomain;
+    storeConfigString(&language, strcmp(tail, ".ru") == 0 || strcmp(tail, ".su") == 0 ? "ru" : "en",
+                      nullptr);
+  }
+  if (strlen(language) > 2) language[2] = '\0';
+  if (legalAddrChars) {
+    for (const char *p = legalAddrChars; *p; ++p) {
+      if (strchr("<>!:@%,", *p)) {
+        error("Bad character `%c' in `legal-chars' - addresses may become unparsable", *p);
+        break;
+      }
+    }
+  }
+  return 0;
+}
+
+void initConfig() {
+  if (initDone) return;
+  initDone = true;
+  lowerLimit(RLIMIT_DATA, "DATA: cur=%lld max=%lld\n", false,
+             "setrlimit(RLIMIT_DATA,&{%lld,%lld}) failed (ignored)", 0, true);
+  lowerLimit(RLIMIT_STACK, "STAC: cur=%llu max=%llu\n", true,
+             "setrlimit(RLIMIT_STACK,&{%lld,%lld}) failed (ignored)", 1024000, false);
+  lowerLimit(RLIMIT_NOFILE, "NFIL: cur=%llu max=%llu\n", true,
+             "setrlimit(RLIMIT_NOFILE,&{%lld,%lld}) failed (ignored)", 50, false);
+  readConfig();
+  localeDefaults();
+  checkConfig();
+  setLanguage(nullptr);
+  debug(5, "before config: euid/egid=%d/%d, uid/gid=%d/%d\n", static_cast<int>(geteuid()),
+        static_cast<int>(getegid()), static_cast<int>(getuid()), static_cast<int>(getgid()));
+  if (getegid() != getgid()) (void)!setgid(getegid());
+  if (gidVovuVuza != -1) {
+    (void)!setgid(static_cast<gid_t>(gidVovuVuza));
+    if (getgid() != static_cast<gid_t>(gidVovuVuza))
+      fatal(1, "Can't set group id to %d, getgid()=%d", gidVovuVuza, static_cast<int>(getgid()));
+  }
+  if (geteuid() != getuid()) (void)!setuid(geteuid());
+  if (uidVovuVuza != -1) {
+    (void)!setuid(static_cast<uid_t>(uidVovuVuza));
+    if (getuid() != static_cast<uid_t>(uidVovuVuza))
+      fatal(1, "Can't set user id to %d, getuid()=%d", uidVovuVuza, static_cast<int>(getuid()));
+  }
+  debug(4, "after config: euid/egid=%d/%d, uid/gid=%d/%d\n", static_cast<int>(geteuid()),
+        static_cast<int>(getegid()), static_cast<int>(getuid()), static_cast<int>(getgid()));
+}

@@ -1,0 +1,2 @@
+// Placeholder: filled in with this module.
+#pragma once

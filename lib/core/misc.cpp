@@ -1,0 +1,147 @@
+#include "misc.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "config.h"
+#include "memory.h"
+
+namespace {
+
+bool endsInNewline(const char *format) {
+  size_t n = format ? strlen(format) : 0;
+  return n > 0 && format[n - 1] == '\n';
+}
+
+// Appends one message to the log (when open) and to err (when not null).
+void writeMessage(FILE *log, FILE *err, const char *kind, const char *format, va_list args) {
+  if (log) {
+    fputs(timeStamp(kind), log);
+    va_list copy;
+    va_copy(copy, args);
+    vfprintf(log, format, copy);
+    va_end(copy);
+  }
+  if (err) {
+    va_list copy;
+    va_copy(copy, args);
+    vfprintf(err, format, copy);
+    va_end(copy);
+  }
+  if (!endsInNewline(format)) {
+    if (log) fputc('\n', log);
+    if (err) fputc('\n', err);
+  }
+}
+
+// dir + "/" + name into buf, cut to fit.
+char *joinPath(char *buf, size_t size, const char *dir, const char *name) {
+  snprintf(buf, size, "%s/%s", dir ? dir : "", name ? name : "");
+  return buf;
+}
+
+}  // namespace
+
+const char *timeStamp(const char *kind) {
+  static char buf[100];
+  time_t now = time(nullptr);
+  struct tm tm;
+  localtime_r(&now, &tm);
+  snprintf(buf, sizeof buf, "%02d:%02d:%02d %02d/%02d/%04d %s ", tm.tm_hour, tm.tm_min, tm.tm_sec,
+           tm.tm_mday, tm.tm_mon + 1, tm.tm_year + 1900, kind);
+  return buf;
+}
+
+const char *logFileName() {
+  static char buf[300];
+  if (!homeDir) return "/dev/null";
+  return joinPath(buf, sizeof buf, homeDir, "Logfile");
+}
+
+int error(const char *format, ...) {
+  FILE *log = fopen(logFileName(), "a");
+  if (!log) return 0;
+  va_list args;
+  va_start(args, format);
+  writeMessage(log, stderr, "W", format, args);
+  va_end(args);
+  fclose(log);
+  return 0;
+}
+
+void fatal(int exitCode, const char *format, ...) {
+  FILE *log = homeDir ? fopen(logFileName(), "a") : nullptr;
+  va_list args;
+  va_start(args, format);
+  writeMessage(log, stderr, "E", format, args);
+  va_end(args);
+  if (log) fclose(log);
+  exit(exitCode);
+}
+
+void logMessage(const char *format, ...) {
+  FILE *log = fopen(logFileName(), "a");
+  if (!log) return;
+  va_list args;
+  va_start(args, format);
+  writeMessage(log, nullptr, "L", format, args);
+  va_end(args);
+  fclose(log);
+}
+
+void debug(int level, const char *format, ...) {
+  if (debugLevel < level) return;
+  if (format) {
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    if (*format && !endsInNewline(format)) fputc('\n', stderr);
+  }
+  fflush(stderr);
+}
+
+char *homePath(const char *name) {
+  static char buf[200];
+  return joinPath(buf, sizeof buf, homeDir, name);
+}
+
+char *serverPath(const char *name) {
+  static char buf[200];
+  return joinPath(buf, sizeof buf, serverDir, name);
+}
+
+char *binPath(const char *name) {
+  static char buf[200];
+  return joinPath(buf, sizeof buf, binDir, name);
+}
+
+char *vstrprintf(const char *format, va_list args) {
+  size_t size = 400;
+  char *buf = static_cast<char *>(memRealloc(nullptr, size));
+  for (;;) {
+    va_list copy;
+    va_copy(copy, args);
+    int n = vsnprintf(buf, size, format, copy);
+    va_end(copy);
+    if (n < 0) {
+      // The formatter failed; hand back what it left, never loop forever.
+      buf[size - 1] = '\0';
+      return buf;
+    }
+    if (static_cast<size_t>(n) < size) return buf;
+    size = (static_cast<size_t>(n) + 1 + 399) / 400 * 400;  // whole steps of 400 bytes
+    buf = static_cast<char *>(memRealloc(buf, size));
+  }
+}
+
+char *strprintf(const char *format, ...) {
+  va_list args;
+  va_start(args, format);
+  char *text = vstrprintf(format, args);
+  va_end(args);
+  return text;
+}
