@@ -1,2 +1,15 @@
-// Placeholder: filled in with this module.
+// Money rounding and formatting. Amounts are doubles rounded to a multiple of
+// a unit (normally currency-precision), halves away from zero; VAT is the
+// built-in formula symbol `taxes`, read at each call.
 #pragma once
+
+// x rounded to a multiple of unit, halves away from zero.
+double roundTo(double x, double unit);
+// The text of roundTo(x, unit) with currency-thousands between groups of
+// three digits and as many decimals as unit has; static buffer of 40 bytes,
+// overwritten by the next call.
+char *formatMoney(double x, double unit);
+// roundTo(r + r * taxes, unit) with r = roundTo(x, unit).
+double withVat(double x, double unit);
+// withVat(x, unit) - roundTo(x, unit).
+double vatOnly(double x, double unit);
