@@ -25,9 +25,17 @@ function(korvix_program name)
 endfunction()
 
 # korvix_test_dir(NAME DEPS ...): one GoogleTest binary NAME_tests from every
-# *_test.cpp in the current folder, each test registered with CTest.
+# *_test.cpp in the current folder, each test registered with CTest. Every
+# drivers/X.cpp becomes a test-only program X in build/bin, linked with DEPS,
+# for tests that need the library inside a separate process.
 function(korvix_test_dir name)
   cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
+  file(GLOB drivers CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/drivers/*.cpp)
+  foreach(d ${drivers})
+    get_filename_component(dn ${d} NAME_WE)
+    add_executable(${dn} ${d})
+    target_link_libraries(${dn} PRIVATE ${K_DEPS})
+  endforeach()
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*_test.cpp)
   if(NOT srcs)
     return()
