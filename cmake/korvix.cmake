@@ -25,7 +25,8 @@ function(korvix_program name)
 endfunction()
 
 # korvix_test_dir(NAME DEPS ...): one GoogleTest binary NAME_tests from every
-# *_test.cpp in the current folder, each test registered with CTest. Every
+# *_test.cpp in the current folder (with the folder's other .cpp files as
+# shared test code), each test registered with CTest. Every
 # drivers/X.cpp becomes a test-only program X in build/bin, linked with DEPS,
 # for tests that need the library inside a separate process.
 function(korvix_test_dir name)
@@ -40,6 +41,9 @@ function(korvix_test_dir name)
   if(NOT srcs)
     return()
   endif()
+  file(GLOB shared CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  list(REMOVE_ITEM shared ${srcs})
+  list(APPEND srcs ${shared})
   add_executable(${name}_tests ${srcs})
   target_link_libraries(${name}_tests PRIVATE ${K_DEPS} testsupport GTest::gtest_main)
   gtest_discover_tests(${name}_tests

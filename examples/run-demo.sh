@@ -23,20 +23,13 @@ home=$work/home
 cp -a "$root/examples/node" "$home"
 mkdir -p "$home/locks" "$work/db" "$work/mail" "$work/etc/upper" "$work/etc/work"
 
-cat > "$work/mailer.sh" <<MAILER
-#!/bin/sh
-# Keeps each mail (command line, then the text) as a file.
-n=\$(ls "$work/mail" | wc -l)
-{ echo "mailer \$*"; cat; } > "$work/mail/mail-\$((n + 1))"
-MAILER
-chmod +x "$work/mailer.sh"
 
 cat > "$work/etc/upper/korvix-1.3.conf" <<CONF
 home-dir $home
 domain @node.example
 sql-socket $work/db.sock
 sql-database demo
-mailer $work/mailer.sh -f%s
+mailer $root/platform/mailcapture/capture-mail $work/mail -f%s
 language ru
 taxes 0.2
 currency-precision 0.01

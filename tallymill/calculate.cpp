@@ -1,0 +1,171 @@
+#include <glob.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "core.h"
+#include "formula.h"
+#include "sqldata.h"
+#include "tallymill.h"
+#include "userbase.h"
+
+namespace {
+
+// The counter table of the current user: one value symbol per counter name
+// in order of first appearance, closed by the wildcard "*" entry.
+Symbol *counters;
+int counterCount;
+
+constexpr size_t kLineMax = 2048;
+
+void addCounter(const char *name, double value) {
+  int i = 0;
+  while (i < counterCount && strcmp(counters[i].name, name) != 0) ++i;
+  if (i == counterCount) {
+    if (counterCount % 20 == 0)
+      counters = static_cast<Symbol *>(memRealloc(counters, (counterCount + 20) * sizeof(Symbol)));
+    counters[i] = {strDup(name), SYM_VALUE, value, nullptr, nullptr, nullptr};
+    ++counterCount;
+  } else {
+    counters[i].value += value;
+  }
+  debug(5, "statistic[%d]={name='%s', value='%f'}\n", i, counters[i].name, counters[i].value);
+}
+
+void clearCounters() {
+  for (int i = 0; i < counterCount; ++i)
+    if (strcmp(counters[i].name, "*") != 0) memRealloc(const_cast<char *>(counters[i].name), 0);
+  memRealloc(counters, 0);
+  counters = nullptr;
+  counterCount = 0;
+}
+
+// True when the service's price is in a currency other than the base one.
+bool isForeign(const Service &s, const UserConf *user) {
+  if (!s.currency[0] || strcmp(s.currency, currencyName) == 0) return false;
+  const char *lang = user->lang[0] ? user->lang : language;
+  return strcmp(s.currency, getMessage(currencyName, lang)) != 0;
+}
+
+// Amounts that are not finite would make a row the database refuses.
+bool finite2(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
+
+}  // namespace
+
+void readStatFile(FILE *stream) {
+  char line[kLineMax];
+  char **words = nullptr;
+  int count = 0;
+  while (readstring(line, sizeof line, stream)) {
+    count = 0;
+    sepwords(&words, &count, line, 1);
+    if (count == 0 || words[0][0] == '#') continue;
+    // A line holding only a name counts as 0.
+    addCounter(words[0], count > 1 ? strtod(words[1], nullptr) : 0.0);
+  }
+  memRealloc(words, 0);
+}
+
+void finishStatTable() {
+  if (counterCount % 20 == 0)
+    counters = static_cast<Symbol *>(memRealloc(counters, (counterCount + 1) * sizeof(Symbol)));
+  counters[counterCount++] = {"*", SYM_VALUE, 0.0, nullptr, nullptr, nullptr};
+}
+
+void storeStatistic(const UserConf *user, FILE *out, int year, int month) {
+  const char *lang = user->lang[0] ? user->lang : language;
+  if (!out) {
+    std::string quser(2 * strlen(user->name) + 1, '\0');
+    sqlQuery("DELETE FROM statistic WHERE user='%s' AND date=%04d%02d00", sqlString(user->name, quser.data()),
+             year, month);
+    lockIds("statistic");
+  }
+  setExprTables(counters, nullptr);
+  for (unsigned i = 0; i < serviceCount; ++i) {
+    const Service &s = services[i];
+    double amount;
+    if (evaluate(&amount, s.formula) != 0) {
+      error("Bad formula `%s' for `%s.%s'", s.formula, s.group, s.name);
+      continue;
+    }
+    if (std::fabs(amount) < 1e-6) continue;
+    debug(4, "Formula: %s -> %g\n", s.formula, amount);
+    double sum = amount * s.price;
+    if (isForeign(s, user)) {
+      Date date = {31, month, year};
+      double rate = getRate(s.currency, date);
+      sum *= rate;
+      debug(5, "Rate for %s set to %g, sum=%g\n", s.currency, rate, sum);
+    }
+    if (!finite2(amount, sum)) {
+      // Such a row would be refused by the database and retried for ever.
+      error("Bad formula `%s' for `%s.%s'", s.formula, s.group, s.name);
+      continue;
+    }
+    snameDescr(s.name, s.descr, lang);
+    if (out) {
+      fprintf(out, "%04d%02d00 %s %s %s %f %s %f %s\n", year, month, user->name, s.name, s.group, amount,
+              s.sname, sum, s.descr);
+      continue;
+    }
+    std::string quser(2 * strlen(user->name) + 1, '\0');
+    std::string qname(2 * strlen(s.name) + 1, '\0');
+    std::string qgroup(2 * strlen(s.group) + 1, '\0');
+    std::string qsname(2 * strlen(s.sname) + 1, '\0');
+    // The language code comes from user.cf unchecked; quoting keeps a stray
+    // quote from breaking the statement (ordinary codes are unchanged).
+    std::string qlang(2 * strlen(lang) + 1, '\0');
+    sqlQuery(
+        "INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
+        "(%lu,'%s',%04d%02d00,'%s','%s','%s',%f,'%s',%f)",
+        nextId("statistic"), sqlString(user->name, quser.data()), year, month, sqlString(s.name, qname.data()),
+        sqlString(s.group, qgroup.data()), sqlString(lang, qlang.data()), amount, sqlString(s.sname, qsname.data()), sum);
+  }
+  if (!out) unlockIds("statistic");
+  clearCounters();
+  setExprTables(nullptr);
+}
+
+bool convertUser(const char *user) {
+  UserConf conf;
+  userInit(&conf);
+  if (!getUserConf(&conf, user)) {
+    userClear(&conf);
+    return true;
+  }
+  debug(1, "Username: %s\n", user);
+  readPriceLists(&conf);
+  debug(1, "Price lists read..\n");
+  std::string pattern = userPath(user, "*.st");
+  glob_t g;
+  memset(&g, 0, sizeof g);
+  if (glob(pattern.c_str(), GLOB_MARK | GLOB_NOSORT, nullptr, &g) != 0 || g.gl_pathc == 0)
+    debug(1, "No statistic for `%s'", user);
+  for (size_t i = 0; i < g.gl_pathc; ++i) {
+    const char *path = g.gl_pathv[i];
+    size_t n = strlen(path);
+    if (n > 0 && path[n - 1] == '/') {
+      error("Hm.. directory matched *.st pattern - `%s'", path);
+      continue;
+    }
+    debug(5, "Accumulating statistic from `%s'", path);
+    FILE *f = fopen(path, "r");
+    if (!f) {
+      error("Can't open `%s' to collect statistic!", path);
+      continue;
+    }
+    readStatFile(f);
+    fclose(f);
+  }
+  globfree(&g);
+  finishStatTable();
+  FILE *out = openFile(user, outname, outfile, "w");
+  storeStatistic(&conf, out, runYear, runMonth);
+  if (out && out != outfile) fclose(out);
+  else if (out) fflush(out);
+  userClear(&conf);
+  return true;
+}

@@ -1,0 +1,53 @@
+// tallymill: prices a month of per-user counters into table `statistic`.
+//
+// convert: the command line and the run; calculate: counter files and the
+// rows written; pricelist: the price lists and the service table.
+#pragma once
+
+#include <cstdio>
+
+#include "userbase.h"
+
+// Run settings, fixed once the options and the month are read.
+extern const char *inname;   // -i file name inside the user's directory
+extern FILE *infile;         // -i stream already open
+extern const char *outname;  // -o file name inside each user's directory
+extern FILE *outfile;        // -o stream shared by all users
+extern int runYear;
+extern int runMonth;
+
+// One service of the price lists; the text fields are fixed-size and cut.
+struct Service {
+  char group[17];     // short group name, "misc" by default
+  char name[17];      // service name
+  double price;       // price of one unit of the formula's value
+  char currency[17];  // empty: the base currency
+  char sname[17];     // unit name, "-" when none
+  char formula[500];  // formula over the counters
+  char descr[302];    // description
+};
+
+// The service table of the user whose price lists were read last, in order
+// of first definition.
+extern Service *services;
+extern unsigned serviceCount;
+
+// Reads the user's price lists into the service table (replacing it).
+void readPriceLists(const UserConf *user);
+
+// Counter files: adds the counter lines of an open stream into the counter
+// table; the caller closes the stream.
+void readStatFile(FILE *stream);
+// Appends the wildcard counter "*" (every missing counter reads as 0).
+void finishStatTable();
+// Prices every service against the counters and writes the rows: into table
+// `statistic` when out is null, else as text lines. Empties the counter table.
+void storeStatistic(const UserConf *user, FILE *out, int year, int month);
+// The per-user work of a run; always true so that a walk goes on.
+bool convertUser(const char *user);
+
+// The stream when given; null without a file name; else the user's file
+// opened with mode, the process ending when that fails.
+FILE *openFile(const char *user, const char *name, FILE *stream, const char *mode);
+
+int tallymillMain(int argc, char **argv);

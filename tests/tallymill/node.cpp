@@ -1,0 +1,78 @@
+#include "node.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+#include "msql.h"
+
+namespace {
+
+testsupport::DbServer::Options serverOptions() {
+  testsupport::DbServer::Options o;
+  o.statementLog = true;
+  return o;
+}
+
+}  // namespace
+
+Node::Node() : home(tmp.sub("home")), db(tmp.sub("db"), serverOptions()) {
+  testsupport::makeDirs(home + "/locks");
+  testsupport::makeDirs(home + "/userbase");
+  testsupport::makeDirs(home + "/prices");
+  file(".month", "202403");
+  file("languages.cf", "en messages.en\nru messages.ru\n");
+  file("messages.en", "currency roubles\nsgrp_misc \"Other services\"\n");
+  // KOI8-R: "руб." and "Прочие услуги".
+  file("messages.ru", "currency \"\xd2\xd5\xc2.\"\nsgrp_misc \"\xf0\xd2\xcf\xde\xc9\xc5 \xd5\xd3\xcc\xd5\xc7\xc9\"\n");
+  if (!db.start()) ADD_FAILURE() << "database server did not start";
+}
+
+void Node::file(const std::string &rel, const std::string &text) const {
+  testsupport::writeFile(home + "/" + rel, text);
+}
+
+void Node::user(const std::string &rel, const std::string &userCf) const {
+  file("userbase/" + rel + "/user.cf", userCf);
+}
+
+testsupport::RunResult Node::tallymill(const std::vector<std::string> &args,
+                                       const std::string &input) const {
+  testsupport::RunSpec spec;
+  spec.program = "tallymill";
+  spec.args = args;
+  spec.input = input;
+  std::string mailer = testsupport::sourcePath("platform/mailcapture/capture-mail") + " " +
+                       tmp.sub("mail") + " -f%s\n";
+  spec.etc = {{"korvix-1.3.conf", testsupport::configFor(home, db.config() + "mailer " + mailer +
+                                                                   "language en\n" + extraConfig)}};
+  return testsupport::run(spec);
+}
+
+std::string Node::query(const std::string &sql) const {
+  setenv("MSQL_UNIX_PORT", db.socketPath().c_str(), 1);
+  int sock = msqlConnect(nullptr);
+  if (sock < 0) return "connect failed: " + std::string(msqlErrMsg);
+  std::string out;
+  if (msqlSelectDB(sock, db.database().c_str()) < 0 || msqlQuery(sock, sql.c_str()) < 0) {
+    out = "query failed: " + std::string(msqlErrMsg);
+  } else if (MsqlResult *res = msqlStoreResult()) {
+    while (MsqlRow row = msqlFetchRow(res)) {
+      for (int i = 0; i < res->numFields; ++i) {
+        if (i) out += "|";
+        out += row[i] ? row[i] : "NULL";
+      }
+      out += "\n";
+    }
+    msqlFreeResult(res);
+  }
+  msqlClose(sock);
+  return out;
+}
+
+std::vector<std::string> Node::mails() const {
+  std::vector<std::string> all;
+  for (int n = 1; testsupport::fileExists(tmp.sub("mail/mail-" + std::to_string(n))); ++n)
+    all.push_back(testsupport::readFile(tmp.sub("mail/mail-" + std::to_string(n))));
+  return all;
+}

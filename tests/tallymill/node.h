@@ -1,0 +1,35 @@
+// A small node for end-to-end runs of tallymill: a home directory with price
+// lists, a user base and a message catalogue, a stand-in database server of
+// its own, and the stand-in mailer.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "dbserver.h"
+#include "process.h"
+
+class Node {
+ public:
+  Node();
+  // Writes a file relative to the home directory.
+  void file(const std::string &rel, const std::string &text) const;
+  // A user directory under userbase/ (rel may hold index levels) with its
+  // user.cf.
+  void user(const std::string &rel, const std::string &userCf) const;
+  // Runs tallymill with these arguments (and standard input).
+  testsupport::RunResult tallymill(const std::vector<std::string> &args,
+                                   const std::string &input = "") const;
+  // The rows of a query, each row its columns joined by "|" ("NULL" for
+  // null); one row a line.
+  std::string query(const std::string &sql) const;
+  std::string log() const { return testsupport::readFile(home + "/Logfile"); }
+  std::string statements() const { return db.statements(); }
+  // The captured mails, in order.
+  std::vector<std::string> mails() const;
+
+  std::string extraConfig;  // more lines for the main configuration
+  testsupport::TempDir tmp{"tallymill"};
+  std::string home;
+  testsupport::DbServer db;
+};

@@ -1,0 +1,351 @@
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "node.h"
+
+using testsupport::fileExists;
+using testsupport::readFile;
+
+namespace {
+
+const char kUsage[] =
+    "Usage: tallymill [switches]\n"
+    "\t-xdebug\tSet debug level to 'debug'\n"
+    "\t-uuser\tConvert stat for user 'user'\n"
+    "\t-a\tConvert for ALL users\n"
+    "\t-ofile\tWrite results to file (by default results stored in SQL\n"
+    "\t\ttable `statistic'). Where file is one of:\n"
+    "\t\t\t-\tstdout\n"
+    "\t\t\t~file\tfile in user's home directory\n"
+    "\t\t\tfile\tfile as it named\n"
+    "\t-ifile\tSet input file to 'file'. Where file is one of:\n"
+    "\t\t\t~file\tfile in user's home directory\n"
+    "\t\t\tfile\tfile as it named\n"
+    "\t\tBy default *.st files in homedirs will be converted\n"
+    "\t-Yyear\tUse year as current year\n"
+    "\t-Mmonth\tUse month as current month\n";
+
+bool endsWith(const std::string &s, const std::string &tail) {
+  return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool has(const std::string &s, const std::string &part) { return s.find(part) != std::string::npos; }
+
+int countOf(const std::string &s, const std::string &part) {
+  int n = 0;
+  for (size_t p = s.find(part); p != std::string::npos; p = s.find(part, p + 1)) ++n;
+  return n;
+}
+
+}  // namespace
+
+TEST(Tallymill, CommandLineMistakesPrintTheUsageAndEndWithStatusOne) {
+  Node node;
+  auto r = node.tallymill({});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, std::string("One of '-u' or '-a' must be used.\n\n") + kUsage);
+
+  r = node.tallymill({"-i", "-"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, std::string("'-i' must be used in pair with '-u'") + kUsage);
+
+  r = node.tallymill({"-H"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, kUsage);
+
+  r = node.tallymill({"-z", "-a"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(endsWith(r.err, kUsage)) << r.err;
+
+  r = node.tallymill({"-a", "-M", "13"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Month (13) must be in range 1..12\n");
+
+  r = node.tallymill({"-a", "-Y", "1899"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Year (1899) must be more than 1900\n");
+
+  r = node.tallymill({"-a", "-i", node.tmp.sub("missing")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Can't open input file `" + node.tmp.sub("missing") + "'\n");
+
+  // A plain -o file is created while the options are read, even when the
+  // run then stops for want of -u or -a.
+  std::string out = node.tmp.sub("early.txt");
+  r = node.tallymill({"-o", out});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(fileExists(out));
+
+  r = node.tallymill({"-a", "-o", node.tmp.sub("no/such/dir/out")});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Can't open output file `" + node.tmp.sub("no/such/dir/out") + "'\n");
+
+  // A user name is a plain name in the user base, never a path.
+  r = node.tallymill({"-u", "../etc"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Bad user name '../etc'\n");
+}
+
+TEST(Tallymill, MonthComesFromTheMonthFileAndIsChecked) {
+  Node node;
+  node.user("ann", "prices std.lst\n");
+  node.file("prices/std.lst", "fee one 10\n");
+  std::string month = node.home + "/.month";
+
+  testsupport::writeFile(month, "2024");
+  auto r = node.tallymill({"-u", "ann"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Can't read " + month + " to read month/year\n\nSet date with -M/-Y or edit .month file\n");
+  EXPECT_TRUE(has(node.log(), " W Can't read " + month + " to read month/year\n"));
+
+  testsupport::writeFile(month, "202413");
+  r = node.tallymill({"-u", "ann"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Bad date in " + month + " file. Correct it!\n");
+
+  // A year from the command line is checked with the month from the file.
+  testsupport::writeFile(month, "202403");
+  r = node.tallymill({"-u", "ann", "-Y", "1950"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Bad date in " + month + " file. Correct it!\n");
+
+  // Both given: the file is not read at all.
+  unlink(month.c_str());
+  r = node.tallymill({"-u", "ann", "-Y", "1950", "-M", "3", "-o", "-"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "19500300 ann fee misc 1.000000 - 10.000000 fee\n");
+
+  testsupport::writeFile(month, "202311 and more");
+  r = node.tallymill({"-u", "ann", "-o", "-"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "20231100 ann fee misc 1.000000 - 10.000000 fee\n");
+
+  r = node.tallymill({"-u", "ann", "-o", "-", "-x", "1"});
+  EXPECT_TRUE(has(r.err, "Date set as 11/2023\n")) << r.err;
+}
+
+TEST(Tallymill, CountersArePricedIntoStatisticRowsThatARerunReplaces) {
+  Node node;
+  node.user("alice", "prices std.lst\nlanguage en\n");
+  node.file("prices/std.lst",
+            "# services of the test\n"
+            "dialup  dialup_min    0.5  min\n"
+            "\tDial-up access\n"
+            "mailin  mail_in/1024  2    KB\n"
+            "tiny    tiny          1\n"
+            "const   1             100  month\n"
+            "zero    nothing       5\n"
+            "edge    edge          3\n");
+  node.file("userbase/alice/a.st", "dialup_min 100\nmail_in 10\n");
+  node.file("userbase/alice/b.st", "dialup_min 20\n# a comment\n\nmail_in 5.5abc\ntiny 0.0000009\nedge 0.000001\n");
+  node.file("userbase/alice/c.st", "dialup_min 3 extra words\nlonely\n");
+  node.file("userbase/alice/notes.txt", "dialup_min 1000\n");
+  node.query("INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
+             "(900,'alice',20240200,'old','misc','en',1.0,'-',1.0)");
+
+  auto r = node.tallymill({"-u", "alice"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string log = node.statements();
+  EXPECT_TRUE(has(log, "DELETE FROM statistic WHERE user='alice' AND date=20240300\n")) << log;
+  EXPECT_TRUE(has(log, ",'alice',20240300,'dialup','misc','en',123.000000,'min',61.500000)\n")) << log;
+  EXPECT_TRUE(has(log, ",'alice',20240300,'mailin','misc','en',0.015137,'KB',0.030273)\n")) << log;
+  EXPECT_TRUE(has(log, ",'alice',20240300,'const','misc','en',1.000000,'month',100.000000)\n")) << log;
+  EXPECT_TRUE(has(log, ",'alice',20240300,'edge','misc','en',0.000001,'-',0.000003)\n")) << log;
+  EXPECT_FALSE(has(log, "'tiny'")) << "an amount below 1e-6 gets no row";
+  EXPECT_FALSE(has(log, "'zero'")) << "a missing counter reads as 0";
+  EXPECT_TRUE(has(log, "INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES ("));
+
+  EXPECT_EQ(node.query("SELECT name FROM statistic WHERE date=20240300 ORDER BY id"),
+            "dialup\nmailin\nconst\nedge\n");
+  // A second run replaces the month's rows; other months stay.
+  r = node.tallymill({"-u", "alice"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(node.query("SELECT name FROM statistic WHERE date=20240300 ORDER BY id"),
+            "dialup\nmailin\nconst\nedge\n");
+  EXPECT_EQ(node.query("SELECT name FROM statistic WHERE date=20240200"), "old\n");
+  // Every row id is unique and the id counter follows them.
+  EXPECT_EQ(node.query("SELECT id FROM statistic WHERE date=20240300 ORDER BY id").size(),
+            node.query("SELECT DISTINCT id FROM statistic WHERE date=20240300").size());
+  EXPECT_TRUE(has(readFile(node.home + "/Logfile"), "") );
+}
+
+TEST(Tallymill, PriceListLanguageVariantsAreTriedInOrder) {
+  Node node;
+  // The user speaks ru, the node's language is en.
+  node.user("ivan", "language ru\nprices a.lst b.lst c.lst d.lst\n");
+  node.file("prices/a.ru.lst", "a_ru one 1\n");
+  node.file("prices/a.lst", "a_plain one 1\n");
+  node.file("prices/b.lst", "b_plain one 1\n");
+  node.file("prices/b.en.lst", "b_en one 1\n");
+  node.file("prices/c.en.lst", "c_en one 1\n");
+  auto r = node.tallymill({"-u", "ivan", "-o", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "20240300 ivan a_ru misc 1.000000 - 1.000000 a_ru\n"
+            "20240300 ivan b_plain misc 1.000000 - 1.000000 b_plain\n"
+            "20240300 ivan c_en misc 1.000000 - 1.000000 c_en\n");
+  EXPECT_TRUE(has(r.err, "Can't open prices file for 'ivan' (" + node.home + "/prices/d.en.lst)\n")) << r.err;
+
+  // No language of his own, the node's language ru: ru variant, plain, and the
+  // ru variant once more, which the message names.
+  Node ru;
+  ru.extraConfig = "language ru\n";
+  ru.user("olga", "prices std.lst std\n");
+  ru.file("prices/std.ru", "variant_of_std one 1\n");
+  ru.file("prices/std", "plain_std one 1\n");
+  r = ru.tallymill({"-u", "olga", "-o", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "20240300 olga variant_of_std misc 1.000000 - 1.000000 variant_of_std\n");
+  EXPECT_TRUE(has(r.err, "Can't open prices file for 'olga' (" + ru.home + "/prices/std.ru.lst)\n")) << r.err;
+
+  // A list in the user's own directory and one by absolute path.
+  ru.user("petr", "prices ~own.lst " + ru.home + "/abs.lst\n");
+  ru.file("userbase/petr/own.lst", "own one 2\n");
+  ru.file("abs.lst", "abs one 3\n");
+  r = ru.tallymill({"-u", "petr", "-o", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "20240300 petr own misc 1.000000 - 2.000000 own\n"
+            "20240300 petr abs misc 1.000000 - 3.000000 abs\n");
+}
+
+TEST(Tallymill, ListsRedefineServicesSetPricesAndNameGroups) {
+  Node node;
+  node.user("ivan", "prices one.lst two.lst\n");
+  node.file("prices/one.lst",
+            ": Dial-up access\n"
+            "web   one   10   page\n"
+            "\tFirst description\n"
+            "mail  one   5\n"
+            "setprices price*2\n"
+            "setprices\n"
+            "bad   one\n"
+            "\tof nothing\n");
+  node.file("prices/two.lst",
+            "\tmisplaced comment\n"
+            "group Mail services\n"
+            "web   one*3  7(USD))  kpage\n"
+            "\tNew\n"
+            "\tdescription\n"
+            "news  one   4\n"
+            "gid s00000042\n"
+            "ftp   one   1@\n"
+            "averyveryverylongname one 1\n"
+            "averyveryverylongname one 1\n");
+  node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240315,'USD',90.500)");
+  auto r = node.tallymill({"-u", "ivan", "-o", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string dial = node.query("SELECT name FROM sgroups WHERE descr='Dial-up access'");
+  std::string mail = node.query("SELECT name FROM sgroups WHERE descr='Mail services'");
+  ASSERT_EQ(dial.size(), 10u) << dial;
+  ASSERT_EQ(mail.size(), 10u) << mail;
+  dial.pop_back();
+  mail.pop_back();
+  EXPECT_EQ(r.out,
+            "20240300 ivan web " + dial + " 3.000000 kpage 1900.500000 New description\n"
+            "20240300 ivan mail " + dial + " 1.000000 - 10.000000 mail\n"
+            "20240300 ivan news " + mail + " 1.000000 - 4.000000 news\n"
+            "20240300 ivan ftp s00000042 1.000000 - 1.000000 ftp\n"
+            "20240300 ivan averyveryverylon s00000042 1.000000 - 1.000000 averyveryverylongname\n"
+            "20240300 ivan averyveryverylon s00000042 1.000000 - 1.000000 averyveryverylongname\n");
+  EXPECT_TRUE(has(r.err, "No formula given in `setprices' directive\n"));
+  EXPECT_TRUE(has(r.err, "Only 2 fields in price list line bad\n"));
+  EXPECT_TRUE(has(r.err, "Misplaced price comment (misplaced comment)\n"));
+  EXPECT_EQ(countOf(r.err, "name truncated to `averyveryverylon'\n"), 2);
+  // Text mode writes no statistic rows but keeps the descriptions in step.
+  EXPECT_EQ(node.query("SELECT COUNT(*) FROM statistic"), "0\n");
+  EXPECT_EQ(node.query("SELECT descr FROM snames WHERE name='web'"), "New description\n");
+}
+
+TEST(Tallymill, ForeignCurrencyWithoutRateCostsNothingAndMailsTheAdministratorOnce) {
+  Node node;
+  node.user("kate", "prices std.lst\n");
+  node.file("prices/std.lst",
+            "eur  one  10EUR\n"
+            "gbp  one  10 GBP\n"  // a separate word is the unit name
+            "chf  one  10CHF\n"
+            "rub  one  10roubles\n");
+  auto r = node.tallymill({"-u", "kate"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  std::string log = node.statements();
+  EXPECT_TRUE(has(log, ",'kate',20240300,'eur','misc','en',1.000000,'-',0.000000)\n")) << log;
+  EXPECT_TRUE(has(log, ",'kate',20240300,'gbp','misc','en',1.000000,'GBP',10.000000)\n")) << log;
+  EXPECT_TRUE(has(log, ",'kate',20240300,'chf','misc','en',1.000000,'-',0.000000)\n")) << log;
+  EXPECT_TRUE(has(log, ",'kate',20240300,'rub','misc','en',1.000000,'-',10.000000)\n")) << log;
+  EXPECT_TRUE(has(node.log(), " W No rate for `EUR' (at least before 20240331)!\n"));
+  EXPECT_TRUE(has(node.log(), " W No rate for `CHF' (at least before 20240331)!\n"));
+  auto mails = node.mails();
+  ASSERT_EQ(mails.size(), 1u);
+  EXPECT_TRUE(has(mails[0], "EUR")) << mails[0];
+}
+
+TEST(Tallymill, TextModeInputAndOutputForms) {
+  Node node;
+  node.file("userbase/.alpha", "");
+  node.user("a/amy", "prices std.lst\n");
+  node.user("b/bob", "prices std.lst\n");
+  node.file("prices/std.lst", "calls  calls  2\n");
+  node.file("userbase/a/amy/x.st", "calls 1\n");
+  node.file("userbase/b/bob/x.st", "calls 2\n");
+  node.file("userbase/b/bob/old.txt", "stale text\n");
+
+  // "~" output: every user's own file holds only his lines of this run.
+  auto r = node.tallymill({"-a", "-o", "~old.txt"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(node.home + "/userbase/a/amy/old.txt"), "20240300 amy calls misc 1.000000 - 2.000000 calls\n");
+  EXPECT_EQ(readFile(node.home + "/userbase/b/bob/old.txt"), "20240300 bob calls misc 2.000000 - 4.000000 calls\n");
+
+  // One shared file, in walk order.
+  std::string shared = node.tmp.sub("all.txt");
+  r = node.tallymill({"-a", "-o", shared});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(readFile(shared),
+            "20240300 amy calls misc 1.000000 - 2.000000 calls\n"
+            "20240300 bob calls misc 2.000000 - 4.000000 calls\n");
+
+  // -i - reads the counters from standard input instead of the *.st files,
+  // and the rows go to the database.
+  r = node.tallymill({"-u", "bob", "-i", "-"}, "calls 10\ncalls 5\n");
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_TRUE(has(node.statements(), ",'bob',20240300,'calls','misc','en',15.000000,'-',30.000000)\n"));
+
+  // -i ~file names a file in the user's directory; -u with -a converts -u only.
+  node.file("userbase/a/amy/in.txt", "calls 7\n");
+  r = node.tallymill({"-a", "-u", "amy", "-i", "~in.txt", "-o", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "20240300 amy calls misc 7.000000 - 14.000000 calls\n");
+
+  r = node.tallymill({"-u", "amy", "-i", "~missing.txt", "-o", "-"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "openFile: can't open 'amy':'missing.txt'\n");
+
+  r = node.tallymill({"-u", "nobody", "-i", "-", "-o", "-"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(endsWith(r.err, "Can't get user configuration for 'nobody'\n")) << r.err;
+}
+
+TEST(Tallymill, AllUsersWalkGoesOnPastUsersThatFail) {
+  Node node;
+  node.user("anna", "prices std.lst\n");
+  node.user("averyverylongname", "prices std.lst\n");  // longer than a user name may be
+  node.user("boris", "prices std.lst\n");
+  node.user("clara", "prices missing.lst\n");
+  node.file("prices/std.lst",
+            "fee   one    10\n"
+            "div   1/0    1\n"
+            "huge  1e308*10  1\n");
+  testsupport::makeDirs(node.home + "/userbase/boris/dir.st");
+  node.query("INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
+             "(900,'clara',20240300,'fee','misc','en',1.0,'-',10.0)");
+  auto r = node.tallymill({"-a"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(node.query("SELECT user,name FROM statistic ORDER BY id"), "anna|fee\nboris|fee\n");
+  std::string log = node.log();
+  EXPECT_TRUE(has(log, " W Too long user name - averyverylongname\n")) << log;
+  EXPECT_TRUE(has(log, " W Bad formula `1/0' for `misc.div'\n")) << log;
+  EXPECT_TRUE(has(log, " W Bad formula `1e308*10' for `misc.huge'\n")) << log;
+  EXPECT_TRUE(has(log, " W Hm.. directory matched *.st pattern - `" + node.home + "/userbase/boris/dir.st/'\n"))
+      << log;
+  EXPECT_FALSE(has(node.statements(), "inf")) << "a sum that is not finite is never sent";
+}
