@@ -9,6 +9,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -105,7 +106,11 @@ class ScriptedPeer {
     if (fd < 0) return;
     for (const Step &s : steps_) {
       if (s.kind == Step::Send) {
-        if (send(fd, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL) < 0) break;
+        if (send(fd, s.bytes.data(), s.bytes.size(), MSG_NOSIGNAL) < 0) {
+          // The client hung up before the script was through.
+          closedByClient_ = errno == EPIPE || errno == ECONNRESET;
+          break;
+        }
       } else if (s.kind == Step::Pause) {
         usleep(static_cast<useconds_t>(s.ms) * 1000);
       } else if (s.kind == Step::Expect) {
