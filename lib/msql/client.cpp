@@ -338,9 +338,10 @@ MsqlResult *newResult() {
   return result;
 }
 
-// Sends a request without result rows and reads its reply: 0, or -1.
-int simpleCommand(int sock, int command, const char *arg) {
-  if (!formatRequest(command, arg, "Name")) return -1;
+// Sends a request and reads its reply into the packet buffer: 0 when the
+// reply is no error, else -1 with msqlErrMsg set (a lost connection closed).
+int request(int sock, int command, const char *arg, const char *what) {
+  if (!formatRequest(command, arg, what)) return -1;
   if (exchange(sock) <= 0) {
     goneAway(sock);
     return -1;
@@ -351,6 +352,9 @@ int simpleCommand(int sock, int command, const char *arg) {
   }
   return 0;
 }
+
+// A request without result rows: 0, or -1.
+int simpleCommand(int sock, int command, const char *arg) { return request(sock, command, arg, "Name"); }
 
 // DB List and Table List: rows of one column under one field of that name.
 MsqlResult *catalogListing(int sock, int command, const char *fieldName) {
@@ -373,89 +377,111 @@ MsqlResult *catalogListing(int sock, int command, const char *fieldName) {
 
 }  // namespace
 
+namespace {
+
+// A stream socket of the family, remembered for the SIGPIPE handler and kept
+// alive; -1 with the error text set when it cannot be made.
+int newServerSocket(int family, const char *failure) {
+  int sock = socket(family, SOCK_STREAM, 0);
+  if (sock < 0) {
+    setError("%s", failure);
+    return -1;
+  }
+  setServerSock(sock);
+  int on = 1;
+  setsockopt(sock, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  return sock;
+}
+
+// The connected local socket (MSQL_UNIX_PORT, else /dev/msql), or -1.
+int connectLocal() {
+  const char *path = getenv("MSQL_UNIX_PORT");
+  if (!path) path = kDefaultUnixPort;
+  snprintf(hostInfo, sizeof hostInfo, "%s", "Localhost via UNIX socket");
+  msqlDebug(kDebugApi, "Server name = NULL.  Using UNIX sock(%s)\n", path);
+  int sock = newServerSocket(AF_UNIX, "Can't create UNIX socket");
+  if (sock < 0) return -1;
+  sockaddr_un addr;
+  memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  // A path that does not fit the address cannot be connected to.
+  bool fits = strlen(path) < sizeof addr.sun_path;
+  if (fits) memcpy(addr.sun_path, path, strlen(path));
+  if (!fits || connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
+    setError("Can't connect to local MSQL server");
+    close(sock);
+    return -1;
+  }
+  return sock;
+}
+
+// The connected TCP socket to host (port: MSQL_TCP_PORT, else the services
+// entry, else 1112), or -1.
+int connectTcp(const char *host) {
+  int port = kDefaultTcpPort;
+  if (servent *service = getservbyname("msql", "tcp")) port = ntohs(static_cast<uint16_t>(service->s_port));
+  if (const char *env = getenv("MSQL_TCP_PORT")) port = leadingInt(env);
+  snprintf(hostInfo, sizeof hostInfo, "%s via TCP/IP", host);
+  msqlDebug(kDebugApi, "Server name = %s.  Using TCP sock (%d)\n", host, port);
+  int sock = newServerSocket(AF_INET, "Can't create IP socket");
+  if (sock < 0) return -1;
+  sockaddr_in addr;
+  memset(&addr, 0, sizeof addr);
+  addr.sin_family = AF_INET;
+  in_addr_t address = inet_addr(host);
+  if (address != INADDR_NONE) {
+    addr.sin_addr.s_addr = address;
+  } else {
+    hostent *entry = gethostbyname(host);
+    if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) {
+      setError("Unknown MSQL Server Host (%s)", host);
+      close(sock);
+      return -1;
+    }
+    memcpy(&addr.sin_addr, entry->h_addr_list[0], sizeof addr.sin_addr);
+  }
+  addr.sin_port = htons(static_cast<uint16_t>(port & 0xffff));
+  if (connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
+    int saved = errno;
+    setError("Can't connect to MSQL server on %s", host);
+    errno = saved;
+    perror("Connect");
+    close(sock);
+    return -1;
+  }
+  return sock;
+}
+
+// Reads a reply of the handshake. false, with the connection closed and the
+// error text set, when the connection is lost or the reply is an error.
+bool handshakeReply(int sock) {
+  if (readReply(sock) <= 0) {
+    goneAway(sock);
+    return false;
+  }
+  if (isServerError()) {
+    serverError();
+    closeServer(sock);
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
 int msqlConnect(const char *host) {
   clearError();
   initNet();
   if (!debugInitialised) initDebug();
-  int sock;
-  if (!host) {
-    const char *path = getenv("MSQL_UNIX_PORT");
-    if (!path) path = kDefaultUnixPort;
-    snprintf(hostInfo, sizeof hostInfo, "%s", "Localhost via UNIX socket");
-    msqlDebug(kDebugApi, "Server name = NULL.  Using UNIX sock(%s)\n", path);
-    sock = socket(AF_UNIX, SOCK_STREAM, 0);
-    if (sock < 0) {
-      setError("Can't create UNIX socket");
-      return -1;
-    }
-    setServerSock(sock);
-    int on = 1;
-    setsockopt(sock, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    sockaddr_un addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sun_family = AF_UNIX;
-    // A path that does not fit the address cannot be connected to.
-    bool fits = strlen(path) < sizeof addr.sun_path;
-    if (fits) memcpy(addr.sun_path, path, strlen(path));
-    if (!fits || connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
-      setError("Can't connect to local MSQL server");
-      close(sock);
-      return -1;
-    }
-  } else {
-    int port = kDefaultTcpPort;
-    if (servent *service = getservbyname("msql", "tcp")) port = ntohs(static_cast<uint16_t>(service->s_port));
-    if (const char *env = getenv("MSQL_TCP_PORT")) port = leadingInt(env);
-    snprintf(hostInfo, sizeof hostInfo, "%s via TCP/IP", host);
-    msqlDebug(kDebugApi, "Server name = %s.  Using TCP sock (%d)\n", host, port);
-    sock = socket(AF_INET, SOCK_STREAM, 0);
-    if (sock < 0) {
-      setError("Can't create IP socket");
-      return -1;
-    }
-    setServerSock(sock);
-    int on = 1;
-    setsockopt(sock, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
-    sockaddr_in addr;
-    memset(&addr, 0, sizeof addr);
-    addr.sin_family = AF_INET;
-    in_addr_t address = inet_addr(host);
-    if (address != INADDR_NONE) {
-      addr.sin_addr.s_addr = address;
-    } else {
-      hostent *entry = gethostbyname(host);
-      if (!entry || entry->h_addrtype != AF_INET || !entry->h_addr_list[0]) {
-        setError("Unknown MSQL Server Host (%s)", host);
-        close(sock);
-        return -1;
-      }
-      memcpy(&addr.sin_addr, entry->h_addr_list[0], sizeof addr.sin_addr);
-    }
-    addr.sin_port = htons(static_cast<uint16_t>(port & 0xffff));
-    if (connect(sock, reinterpret_cast<sockaddr *>(&addr), sizeof addr) < 0) {
-      int saved = errno;
-      setError("Can't connect to MSQL server on %s", host);
-      errno = saved;
-      perror("Connect");
-      close(sock);
-      return -1;
-    }
-  }
+  int sock = host ? connectTcp(host) : connectLocal();
+  if (sock < 0) return -1;
 
   // Keep the handler in force before us, not our own when we connect again.
   sighandler_t previous = signal(SIGPIPE, pipeHandler);
   if (previous != pipeHandler) savedPipeHandler = previous;
   msqlDebug(kDebugApi, "Connection socket = %d\n", sock);
 
-  if (readReply(sock) <= 0) {
-    goneAway(sock);
-    return -1;
-  }
-  if (isServerError()) {
-    serverError();
-    closeServer(sock);
-    return -1;
-  }
+  if (!handshakeReply(sock)) return -1;
   const char *colon = strchr(msqlPacket, ':');
   if (!colon) {
     setError("Bad packet received from server");
@@ -484,16 +510,8 @@ int msqlConnect(const char *host) {
     return -1;
   }
   snprintf(msqlPacket, kMsqlPacketSize + 1, "%s\n", user->pw_name);
-  if (exchange(sock) <= 0) {
-    goneAway(sock);
-    return -1;
-  }
-  if (isServerError()) {
-    serverError();
-    closeServer(sock);
-    return -1;
-  }
-  return sock;
+  writePkt(sock);
+  return handshakeReply(sock) ? sock : -1;
 }
 
 int msqlSelectDB(int sock, const char *db) {
@@ -507,15 +525,7 @@ int msqlQuery(int sock, const char *query) {
   msqlDebug(kDebugQuery, "Query = \"%s\"\n", query);
   clearError();
   setServerSock(sock);
-  if (!formatRequest(MSQL_QUERY, query, "Query")) return -1;
-  if (exchange(sock) <= 0) {
-    goneAway(sock);
-    return -1;
-  }
-  if (isServerError()) {
-    serverError();
-    return -1;
-  }
+  if (request(sock, MSQL_QUERY, query, "Query") < 0) return -1;
   const char *colon = strchr(msqlPacket, ':');
   if (!colon) return 0;
   int columns = leadingInt(colon + 1);

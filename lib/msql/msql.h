@@ -70,8 +70,9 @@ int readPkt(int fd);
 void intToBuf(char *buf, int value);
 // The 4 bytes at buf, least significant first, as a signed int.
 int bufToInt(const char *buf);
-// A SIGALRM handler that installs itself again and makes the read in progress
-// in readPkt fail. Nothing installs it by default: reads wait without limit.
+// A SIGALRM handler that installs itself again and sets the time-out flag,
+// which makes readPkt fail after the read that the alarm interrupted or
+// completed. Nothing installs it: reads wait without limit.
 void alarmHandler(int sig);
 
 // ---------------------------------------------------------------------------
