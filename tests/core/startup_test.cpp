@@ -412,6 +412,7 @@ TEST(Startup, LegalCharsWarnsAboutTheFirstBadCharacterAndKeepsTheValue) {
 }
 
 TEST(Startup, SwitchesGroupAndUserIdAfterLoadingTheCatalogue) {
+  if (geteuid() != 0) GTEST_SKIP() << "switching to other ids needs root";
   TempDir home;
   std::string config = configIn(home, "uid 65534\ngid 65534\nlanguage ru\n");
   // Readable only with the ids the program starts with.
@@ -424,6 +425,7 @@ TEST(Startup, SwitchesGroupAndUserIdAfterLoadingTheCatalogue) {
 }
 
 TEST(Startup, IdThatDoesNotTakeIsFatal) {
+  if (geteuid() != 0) GTEST_SKIP() << "switching to other ids needs root";
   TempDir home;
   Dump d = dump(configIn(home, "uid 0\n"), {"-u", "65534"});
   EXPECT_EQ(d.run.status, 1);
