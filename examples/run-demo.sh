@@ -1,3 +1,81 @@
 #!/bin/sh
-# The main job on the sample node; the statistics converter is not built yet.
-echo "demo: nothing to run yet"
+# The main job on the sample node: a month of counters priced into table
+# `statistic`, once in database mode and once as text lines.
+#
+# Everything happens in a temporary folder: a copy of examples/node as the
+# home directory, the stand-in database server on its own UNIX socket, a
+# mailer that keeps each mail as a file, and the main configuration, which the
+# programs see through an overlay over /etc in a private mount namespace.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-build}
+bin=$root/$build/bin
+work=$(mktemp -d /tmp/korvix-demo.XXXXXX)
+server=
+
+cleanup() {
+  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT INT TERM
+
+home=$work/home
+cp -a "$root/examples/node" "$home"
+mkdir -p "$home/locks" "$work/db" "$work/mail" "$work/etc/upper" "$work/etc/work"
+
+cat > "$work/mailer.sh" <<MAILER
+#!/bin/sh
+# Keeps each mail (command line, then the text) as a file.
+n=\$(ls "$work/mail" | wc -l)
+{ echo "mailer \$*"; cat; } > "$work/mail/mail-\$((n + 1))"
+MAILER
+chmod +x "$work/mailer.sh"
+
+cat > "$work/etc/upper/korvix-1.3.conf" <<CONF
+home-dir $home
+domain @node.example
+sql-socket $work/db.sock
+sql-database demo
+mailer $work/mailer.sh -f%s
+language ru
+taxes 0.2
+currency-precision 0.01
+currency-thousands " "
+CONF
+
+# Runs a program of the system with the demo's configuration.
+run() {
+  if [ "$(id -u)" -eq 0 ]; then ns=-m; else ns=-rm; fi
+  unshare $ns sh -c 'mount -t overlay overlay -o "lowerdir=/etc,upperdir=$1,workdir=$2" /etc && shift 2 && exec "$@"' \
+    sh "$work/etc/upper" "$work/etc/work" "$@"
+}
+
+"$bin/dbserver" -D "$work/db" --init demo
+"$bin/dbserver" -D "$work/db" -s "$work/db.sock" -l "$work/statements.log" &
+server=$!
+i=0
+while [ ! -S "$work/db.sock" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+
+echo "== tallymill -a (database mode, month from .month: $(cat "$home/.month"))"
+run "$bin/tallymill" -a
+echo
+echo "== rows of table statistic"
+sqlite3 -header -column "$work/db/demo.db" \
+  'SELECT id, user, date, name, "group", lang, amount, sname, sum FROM statistic ORDER BY id'
+echo
+echo "== service groups and descriptions"
+sqlite3 -header -column "$work/db/demo.db" 'SELECT id, lang, name, descr FROM sgroups ORDER BY id'
+sqlite3 -header -column "$work/db/demo.db" 'SELECT id, lang, name, descr FROM snames ORDER BY id' | iconv -f KOI8-R -t UTF-8
+echo
+echo "== tallymill -a -o - (text mode)"
+run "$bin/tallymill" -a -o - | iconv -f KOI8-R -t UTF-8
+echo
+echo "== Logfile"
+iconv -f KOI8-R -t UTF-8 "$home/Logfile" 2>/dev/null || true
+echo
+echo "== mail to the administrator"
+for m in "$work"/mail/*; do
+  [ -f "$m" ] || continue
+  echo "-- $(basename "$m")"
+  iconv -f KOI8-R -t UTF-8 "$m"
+done
