@@ -1,0 +1,177 @@
+// The one database connection of a process and the statements sent on it.
+
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "config.h"
+#include "memory.h"
+#include "misc.h"
+#include "sqldata.h"
+
+namespace {
+
+// Database used while sql-database is unset.
+const char kDefaultDatabase[] = "vovuvuza";
+// The client's text for a connection that it found dead and closed itself.
+const char kGoneAway[] = "MSQL server has gone away";
+// A statement is formatted into this many bytes and cut there.
+constexpr size_t kQuerySize = 2048;
+// What sqlRetry makes of an interval of 1 second.
+constexpr unsigned kDefaultRetry = 60;
+
+int sqlSocket = -1;
+unsigned retryInterval = kDefaultRetry;
+char *quoteBuffer = nullptr;
+
+// True when the last client failure closed the connection: a retry on the
+// same socket could never succeed, so the connection must be opened again.
+bool connectionLost() { return strcmp(msqlErrMsg, kGoneAway) == 0; }
+
+// Connects (when sock is -1) and selects the database, waiting out failures
+// at the retry interval. Sets sock to the open socket and returns 0, or -1
+// (sock -1) at the first failure when retries are off.
+int openDatabase(int *sock) {
+  const char *database = sqlDatabase ? sqlDatabase : kDefaultDatabase;
+  for (;;) {
+    if (*sock == -1) {
+      *sock = msqlConnect(sqlServerHost);
+      if (*sock == -1) {
+        error("Can't connect to sql server %s (%s)", sqlServerHost ? sqlServerHost : "local",
+              msqlErrMsg);
+        if (retryInterval == 0) return -1;
+        sleep(retryInterval);
+        continue;
+      }
+    }
+    if (msqlSelectDB(*sock, database) == 0) return 0;
+    error("Cannot select database (%s)", msqlErrMsg);
+    if (connectionLost()) {
+      *sock = -1;
+    } else if (retryInterval == 0) {
+      // Without a database the connection is of no use; do not leave it
+      // looking connected.
+      msqlClose(*sock);
+      *sock = -1;
+    }
+    if (retryInterval == 0) return -1;
+    sleep(retryInterval);
+  }
+}
+
+// The test query run at high debug levels: table `ids' must be readable.
+int testQuery() {
+  debug(10, "SQL: doing test query");
+  sqlQuery("SELECT * FROM ids LIMIT 1");
+  MsqlResult *result = sqlStoreResult();
+  if (!result) {
+    error("Can't select data from `ids'");
+    return 1;
+  }
+  MsqlRow row = sqlFetchRow(result);
+  if (!row || !row[0]) error("No data in `ids' table");
+  sqlFreeResult(result);
+  return 0;
+}
+
+}  // namespace
+
+int sqlConnect() {
+  if (sqlSocket != -1) return 0;
+  debug(10, "SQL: connecting to engine");
+  if (sqlServerPort) setenv("MSQL_TCP_PORT", sqlServerPort, 1);
+  if (sqlServerSocket) setenv("MSQL_UNIX_PORT", sqlServerSocket, 1);
+  int sock = -1;
+  if (openDatabase(&sock) != 0) return -1;
+  sqlSocket = sock;
+  if (debugLevel > 10 && testQuery() != 0) return 1;
+  debug(10, "SQL: connected to engine via socket %d", sqlSocket);
+  return 0;
+}
+
+int sqlClose() {
+  if (sqlSocket == -1) return -1;
+  debug(10, "SQL: closing connection");
+  msqlClose(sqlSocket);
+  sqlSocket = -1;
+  return 0;
+}
+
+int sqlQuery(const char *format, ...) {
+  if (sqlSocket == -1) {
+    debug(1, "Not connected to SQL engine. Connecting..");
+    if (sqlConnect() != 0) return -1;
+  }
+  char query[kQuerySize];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(query, sizeof query, format, args);
+  va_end(args);
+  debug(10, "SQL: query `%s'", query);
+  while (msqlQuery(sqlSocket, query) != 0) {
+    error("Cannot process query '%s' (%s)", query, msqlErrMsg);
+    if (connectionLost()) sqlSocket = -1;
+    if (retryInterval == 0) return -1;
+    sleep(retryInterval);
+    if (sqlSocket == -1 && openDatabase(&sqlSocket) != 0) return -1;
+  }
+  debug(11, "SQL: query sent");
+  return 0;
+}
+
+MsqlResult *sqlStoreResult() {
+  debug(10, "SQL: fetching results");
+  if (sqlSocket == -1) return nullptr;
+  MsqlResult *result = msqlStoreResult();
+  debug(11, "SQL: results got (%p)", static_cast<void *>(result));
+  return result;
+}
+
+MsqlRow sqlFetchRow(MsqlResult *result) {
+  debug(11, "SQL: fetching next record");
+  MsqlRow row = msqlFetchRow(result);
+  debug(12, "SQL: next record fetched %p=(`%s',...)", static_cast<void *>(row),
+        row ? (row[0] ? row[0] : "(null)") : "<NO>");
+  return row;
+}
+
+int sqlFreeResult(MsqlResult *result) {
+  debug(10, "SQL: finishing query");
+  msqlFreeResult(result);
+  debug(11, "SQL: query finished");
+  return 0;
+}
+
+char *sqlString(const char *s, char *buf) {
+  if (!s) s = "<null>";
+  // The previous library-owned buffer is freed only after the copy, since s
+  // may point into it. memRealloc never fails (it waits for memory).
+  char *previous = nullptr;
+  if (!buf) {
+    previous = quoteBuffer;
+    quoteBuffer = static_cast<char *>(memRealloc(nullptr, 2 * strlen(s) + 1));
+    buf = quoteBuffer;
+  }
+  char *out = buf;
+  for (; *s; ++s) {
+    if (*s == '\'' || *s == '\\') *out++ = '\\';
+    *out++ = *s;
+  }
+  *out = '\0';
+  memRealloc(previous, 0);
+  return buf;
+}
+
+unsigned sqlRetry(unsigned seconds) {
+  retryInterval = seconds == 1 ? kDefaultRetry : seconds;
+  return retryInterval;
+}
+
+int sqlCheckType() {
+  if (!sqlServerType || strcmp(sqlServerType, "msql") == 0) return 0;
+  error("Only mSQL server supported now! Read the documentation.\n");
+  return 1;
+}

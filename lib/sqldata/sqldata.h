@@ -1,0 +1,113 @@
+// The SQL data layer: the one database connection of a process, row ids,
+// service group and service name descriptions, and currency rates.
+//
+// Every program that reaches the database goes through these functions and
+// never calls the mSQL client itself. The connection is opened from the
+// settings sql-server, sql-port, sql-socket and sql-database (default
+// "vovuvuza") by sqlConnect, or by the first sqlQuery, and lives until
+// sqlClose or the end of the process. Every failure of the server or the
+// connection is logged through error() and retried every retry interval (60
+// seconds) without limit, so a program waits for a database that is down
+// instead of ending; a connection lost underneath is opened again (and the
+// database selected again) before the next try. With the interval set to 0
+// the functions return their failure value at the first failure instead.
+//
+// Statements are built from printf formats; every text value goes into a
+// statement through sqlString inside single quotes, numbers are formatted
+// directly. Only one query result is pending at a time.
+//
+// Tables (all values travel as text; dates are YYYYMMDD numbers):
+//   ids      (tabname, tabid)          last row id handed out per table
+//   rates    (id, date, name, rate)    rate from that day on, 3 decimals
+//   sgroups  (id, lang, name, descr)   group short name per description
+//   snames   (id, lang, name, descr)   service description per name
+//   statistic, accounts                written and read by the programs
+// Every table with an id column takes its ids from nextId under lockIds.
+#pragma once
+
+#include "date.h"
+#include "misc.h"
+#include "msql.h"
+
+// ---- Connection and queries (module sql) ----
+
+// Opens the connection unless one is open: connect, select the database and,
+// when debug-level is above 10, a test query on `ids'. 0 connected (or already
+// connected); -1 failed with retries off; 1 the test query found no result
+// (the connection stays open).
+int sqlConnect();
+// Closes the connection: 0, or -1 when there is none.
+int sqlClose();
+// Formats a statement (cut to 2047 characters) and sends it, connecting first
+// when needed; failures are retried as described above. 0 accepted; -1 not
+// connected and connecting failed, or refused with retries off.
+int sqlQuery(const char *format, ...) KX_PRINTF(1, 2);
+// The result of the last query, owned by the caller until sqlFreeResult; null
+// when not connected or when the last query left nothing pending.
+MsqlResult *sqlStoreResult();
+// The next row of result (valid until sqlFreeResult), or null after the last.
+// A null column pointer is SQL NULL.
+MsqlRow sqlFetchRow(MsqlResult *result);
+// Frees a result and everything in it; 0.
+int sqlFreeResult(MsqlResult *result);
+// s with a backslash put before every single quote and every backslash; null s
+// stands for "<null>". With buf (at least 2 * strlen(s) + 1 bytes) the text is
+// written there; without, into a library-owned buffer that stays valid until
+// the next call without a buffer. Returns the quoted text.
+char *sqlString(const char *s, char *buf);
+// Sets the retry interval in seconds (0: no retries; 1 is taken as 60) and
+// returns the value set.
+unsigned sqlRetry(unsigned seconds);
+// 0 when sql-type is "msql"; otherwise logs that only mSQL is supported and
+// returns 1.
+int sqlCheckType();
+
+// ---- Row ids (module sqlids) ----
+//
+// A writer takes lockIds(t), then calls nextId(t) once per row it inserts and
+// unlockIds(t) at the end. The counter of t is read from `ids' once per lock
+// period (or after another table's counter was used in between) and every new
+// id is written back before it is returned, so `ids' is correct whenever the
+// lock is released. Ids of a table count from 1.
+
+// Waits (one second between tries, without limit) for the lock "id-" + table
+// in the lock directory; 1 once held.
+int lockIds(const char *table);
+// The next id of table (at most 15 characters); null forgets the cached
+// counter and returns 0. Safe against other processes only under lockIds.
+unsigned long nextId(const char *table);
+// Removes the lock of table and forgets the cached counter.
+void unlockIds(const char *table);
+
+// ---- Service descriptions (module servgroup) ----
+//
+// A language null or "" stands for the setting `language'. A catalogue text
+// under "sgrp_" + group name or "serv_" + service name wins over the tables.
+
+// The short name ("misc" or "s" and eight digits) of a group description,
+// taken from `sgroups' or made and inserted on first use. Library-owned, valid
+// until the next call.
+const char *sgroupName(const char *descr, const char *lang);
+// The description of a group short name: catalogue text, text from `sgroups'
+// (library-owned, valid until the next call) or the "sgrp_misc" message.
+const char *sgroupDescr(const char *name, const char *lang);
+// The description of a service. With descr given, `snames' is brought in step
+// with it (row inserted or updated) and descr is returned. With descr null:
+// the stored text (library-owned, valid until the next call) or the service
+// name itself. A catalogue text wins in both cases and leaves the table alone.
+const char *snameDescr(const char *name, const char *descr, const char *lang);
+
+// ---- Currency rates (module rates) ----
+//
+// A rate is units of base currency for one unit of a currency, valid from
+// its day on; a value below 0.00001 counts as no rate. A missing or stale
+// rate is logged every time and mailed to the administrator once per process.
+
+// The rate of currency for the newest day strictly before date, or 0 when
+// there is none. A rate of the month asked for is cached for the process; an
+// older one is returned but reported as out of date. Currency null empties
+// the cache and returns 0.
+double getRate(const char *currency, const Date &date);
+// Stores rate (3 decimals) for currency from date on, under the id lock of
+// `rates', and updates cached entries for that currency and day.
+void storeRate(const char *currency, double rate, const Date &date);
