@@ -95,7 +95,7 @@ TEST(Rates, StaleRateIsReturnedLoggedEachTimeAndMailedOnce) {
   EXPECT_EQ(countOf(node.statements(), kSelectUsd), 2u);
 
   auto mails = node.mails();
-  ASSERT_EQ(mails.size(), 1u);
+  ASSERT_EQ(mails.size(), 1u) << r.err;
   EXPECT_NE(mails[0].find("[stat-adm@node.example]\n"), std::string::npos) << mails[0];
   EXPECT_NE(mails[0].find("To: stat-adm@node.example\n"), std::string::npos);
   EXPECT_NE(mails[0].find(kStaleSubject), std::string::npos) << mails[0];
@@ -114,7 +114,7 @@ TEST(Rates, MissingRateGivesZeroAndOneMailPerProcess) {
   EXPECT_EQ(occurrences(r.err, "No rate for `usd' (at least before 19980431)!\n"), 1u);
   EXPECT_EQ(occurrences(r.err, "No rate for `eur' (at least before 19980431)!\n"), 1u);
   auto mails = node.mails();
-  ASSERT_EQ(mails.size(), 1u);
+  ASSERT_EQ(mails.size(), 1u) << r.err;
   EXPECT_NE(mails[0].find(kMissingSubject), std::string::npos) << mails[0];
   EXPECT_EQ(bodyOf(mails[0]), std::string(kMissingBody) + footer(node));
 
@@ -141,8 +141,9 @@ TEST(Rates, StoreWritesThreeDecimalsUnderTheIdLockAndUpdatesTheCache) {
   EXPECT_EQ(countOf(log, "INSERT INTO rates (id,date,name,rate) VALUES (2,19980401,'it\\'s',5.800)"),
             1u);
   EXPECT_EQ(countPrefix(log, "UPDATE ids SET tabid="), 2u);
-  EXPECT_EQ(node.rows("SELECT rate FROM rates WHERE name='it\\'s'"),
-            std::vector<std::string>{"5.800"});
+  auto stored = node.rows("SELECT rate FROM rates WHERE name='it\\'s'");
+  ASSERT_EQ(stored.size(), 1u);
+  EXPECT_DOUBLE_EQ(std::stod(stored[0]), 5.8);
   EXPECT_TRUE(node.locks().empty());
 
   // A fresh process reads the stored rate for a later day of the month.
