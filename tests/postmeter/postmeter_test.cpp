@@ -240,7 +240,9 @@ TEST(Postmeter, SkipsMailsWithBadAddresses) {
 
 TEST(Postmeter, ReadsSizesAsLeadingDigitsIntoWideCounters) {
   Node node;
+  node.addUser("mike", "class user\nany mike\n");
   RunResult r = node.run({"-"},
+                         "mike bob@example.com x a b\n"     // mike's only class totals 0
                          "kate bob@example.com -1 a b\n"    // no digits: inet stays 0
                          "kate kate none a b\n"
                          "kate john 4294967295 a b\n"
