@@ -1,0 +1,109 @@
+#include "currency.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "config.h"
+#include "memory.h"
+#include "misc.h"
+#include "symbols.h"
+
+namespace {
+
+// A unit has at most 9 decimal places: the scale factor stops at 10^9.
+constexpr int kMaxScaleSteps = 9;
+
+// Scales unit by powers of ten until it is integral (at most 9 steps); returns
+// the number of steps and leaves the scaled unit and its factor.
+int scaleUnit(double *unit, double *factor) {
+  int steps = 0;
+  *factor = 1;
+  while (steps < kMaxScaleSteps && !nearlyEqual(*unit, std::floor(*unit))) {
+    *unit *= 10;
+    *factor *= 10;
+    ++steps;
+  }
+  return steps;
+}
+
+// Appends text to buf (of size bytes, len used), cutting it where buf ends.
+void append(char *buf, size_t size, size_t *len, const char *text, size_t n) {
+  if (*len + 1 >= size) return;
+  size_t room = size - 1 - *len;
+  if (n > room) n = room;
+  memcpy(buf + *len, text, n);
+  *len += n;
+  buf[*len] = '\0';
+}
+
+}  // namespace
+
+double roundTo(double x, double unit) {
+  if (!std::isfinite(unit) || unit <= 0) {
+    error("Bad rounding unit %g, amount %g left unrounded", unit, x);
+    return x;
+  }
+  double sign = 1;
+  if (x < 0) {
+    sign = -1;
+    x = -x;
+  }
+  double factor;
+  scaleUnit(&unit, &factor);
+  double scaled = x * factor;
+  double r = sign * (std::floor((scaled + unit / 2) / unit) * unit / factor);
+  // A negative amount that rounds to zero gives zero, not minus zero.
+  return r == 0 ? 0.0 : r;
+}
+
+char *formatMoney(double x, double unit) {
+  static char text[40];
+  // The integer digits of any finite double fit here (at most 309).
+  char digits[320];
+  size_t len = 0;
+  text[0] = '\0';
+
+  double r = roundTo(x, unit);
+  if (r < 0) {
+    append(text, sizeof text, &len, "-", 1);
+    r = -r;
+  }
+  double whole = std::floor(r);
+
+  double scaled = unit;
+  double factor;
+  int decimals = scaleUnit(&scaled, &factor);
+  char fraction[40] = "";
+  if (decimals > 0 && std::isfinite(r)) {
+    snprintf(fraction, sizeof fraction, "%.*f", decimals, r - whole);
+    // A fraction a hair below 1 prints as "1.00": it belongs to the integer.
+    if (fraction[0] == '1') {
+      whole += 1;
+      fraction[0] = '0';
+    }
+  }
+
+  snprintf(digits, sizeof digits, "%.0f", whole);
+  size_t count = strlen(digits);
+  const char *sep = currencyThousands ? currencyThousands : "";
+  size_t sepLen = strlen(sep);
+  if (sepLen == 0 || !std::isfinite(whole)) {
+    append(text, sizeof text, &len, digits, count);
+  } else {
+    size_t group = count % 3 == 0 ? 3 : count % 3;
+    for (size_t i = 0; i < count; i += group, group = 3) {
+      if (i > 0) append(text, sizeof text, &len, sep, sepLen);
+      append(text, sizeof text, &len, digits + i, group);
+    }
+  }
+  if (fraction[0]) append(text, sizeof text, &len, fraction + 1, strlen(fraction + 1));
+  return text;
+}
+
+double withVat(double x, double unit) {
+  double r = roundTo(x, unit);
+  return roundTo(r + r * *taxesValue, unit);
+}
+
+double vatOnly(double x, double unit) { return withVat(x, unit) - roundTo(x, unit); }

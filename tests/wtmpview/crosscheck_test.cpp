@@ -1,0 +1,183 @@
+// wtmpview against the platform's own tools: a text dump of login records is
+// turned into this machine's native 384-byte records by `utmpdump -r`; those
+// are mapped field by field to the 56-byte layout, and wtmpview on the mapped
+// file must list the same sessions that `last -f` lists for the native file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "process.h"
+#include "records.h"
+
+using namespace wtmptest;
+using testsupport::TempDir;
+
+namespace {
+
+const char kUtmpdump[] = "/usr/bin/utmpdump";
+const char kLast[] = "/usr/bin/last";
+
+// A working day of a small node: boots, a shutdown, getty records, logins
+// on consoles and pseudo terminals, logouts, a crash and open sessions.
+const char kDump[] =
+    "[2] [00000] [~~  ] [reboot  ] [~           ] [6.1.0-18-amd64      ] [0.0.0.0        ] [2024-03-11T08:00:00,000000+00:00]\n"
+    "[6] [00612] [tty1] [LOGIN   ] [tty1        ] [                    ] [0.0.0.0        ] [2024-03-11T08:00:05,000000+00:00]\n"
+    "[7] [00612] [tty1] [root    ] [tty1        ] [                    ] [0.0.0.0        ] [2024-03-11T08:01:10,000000+00:00]\n"
+    "[7] [01001] [ts/0] [ivan    ] [pts/0       ] [10.0.0.5            ] [10.0.0.5       ] [2024-03-11T09:15:00,000000+00:00]\n"
+    "[7] [01020] [ts/1] [olga    ] [pts/1       ] [dial7.isp.example   ] [192.0.2.7      ] [2024-03-11T09:20:30,000000+00:00]\n"
+    "[8] [01001] [ts/0] [        ] [pts/0       ] [                    ] [0.0.0.0        ] [2024-03-11T11:02:13,000000+00:00]\n"
+    "[7] [01100] [ts/0] [petr    ] [pts/0       ] [10.0.0.9            ] [10.0.0.9       ] [2024-03-11T12:00:00,000000+00:00]\n"
+    "[8] [00612] [tty1] [        ] [tty1        ] [                    ] [0.0.0.0        ] [2024-03-11T12:30:00,000000+00:00]\n"
+    "[6] [01200] [tty1] [LOGIN   ] [tty1        ] [                    ] [0.0.0.0        ] [2024-03-11T12:30:01,000000+00:00]\n"
+    "[8] [01020] [ts/1] [        ] [pts/1       ] [                    ] [0.0.0.0        ] [2024-03-11T13:45:00,000000+00:00]\n"
+    "[1] [00000] [~~  ] [shutdown] [~           ] [6.1.0-18-amd64      ] [0.0.0.0        ] [2024-03-11T18:00:00,000000+00:00]\n"
+    "[2] [00000] [~~  ] [reboot  ] [~           ] [6.1.0-18-amd64      ] [0.0.0.0        ] [2024-03-12T07:30:00,000000+00:00]\n"
+    "[6] [00640] [tty1] [LOGIN   ] [tty1        ] [                    ] [0.0.0.0        ] [2024-03-12T07:30:04,000000+00:00]\n"
+    "[7] [02001] [ts/0] [ivan    ] [pts/0       ] [10.0.0.5            ] [10.0.0.5       ] [2024-03-12T08:10:00,000000+00:00]\n"
+    "[7] [02002] [ts/1] [anna    ] [pts/1       ] [gate.node.example   ] [192.0.2.1      ] [2024-03-12T08:12:00,000000+00:00]\n"
+    "[8] [02001] [ts/0] [        ] [pts/0       ] [                    ] [0.0.0.0        ] [2024-03-12T08:40:41,000000+00:00]\n"
+    "[7] [02003] [ts/0] [olga    ] [pts/0       ] [dial3.isp.example   ] [192.0.2.3      ] [2024-03-12T09:00:00,000000+00:00]\n"
+    "[2] [00000] [~~  ] [reboot  ] [~           ] [6.1.0-18-amd64      ] [0.0.0.0        ] [2024-03-12T10:00:00,000000+00:00]\n"
+    "[7] [03001] [ts/0] [ivan    ] [pts/0       ] [10.0.0.5            ] [10.0.0.5       ] [2024-03-12T10:05:00,000000+00:00]\n"
+    "[7] [03002] [ts/2] [root    ] [pts/2       ] [10.0.0.1            ] [10.0.0.1       ] [2024-03-12T10:06:00,000000+00:00]\n"
+    "[8] [03002] [ts/2] [        ] [pts/2       ] [                    ] [0.0.0.0        ] [2024-03-12T10:07:30,000000+00:00]\n"
+    "[7] [03003] [ts/3] [anna    ] [pts/3       ] [gate.node.example   ] [192.0.2.1      ] [2024-03-12T10:20:00,000000+00:00]\n";
+
+// The native record of x86_64 Linux.
+constexpr size_t kNativeSize = 384;
+
+int32_t int32At(const std::string &b, size_t off) {
+  uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = v << 8 | uint8_t(b[off + i]);
+  return int32_t(v);
+}
+
+std::string textAt(const std::string &b, size_t off, size_t n) {
+  std::string s = b.substr(off, n);
+  return s.substr(0, s.find('\0'));
+}
+
+// Maps native records to 56-byte ones: type, pid, line, id, seconds, user,
+// host and the first word of the address, each cut to its narrower field.
+std::string mapRecords(const std::string &native) {
+  std::string out;
+  for (size_t off = 0; off + kNativeSize <= native.size(); off += kNativeSize) {
+    std::string r = native.substr(off, kNativeSize);
+    Rec rec;
+    rec.type = int16_t(uint8_t(r[0]) | uint8_t(r[1]) << 8);
+    rec.pid = int32At(r, 4);
+    rec.line = textAt(r, 8, 32);
+    rec.id = textAt(r, 40, 4);
+    rec.user = textAt(r, 44, 32);
+    rec.host = textAt(r, 76, 256);
+    rec.time = int32At(r, 340);
+    rec.addr = uint32_t(int32At(r, 348));
+    out += encode(rec);
+  }
+  return out;
+}
+
+struct Session {
+  std::string user, line;
+  long login = 0;
+  long seconds = -1;  // -1: the session did not end with a logout record
+  bool operator==(const Session &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const Session &s) {
+  return os << s.user << " " << s.line << " " << s.login << " " << s.seconds;
+}
+
+long isoTime(const std::string &text) {
+  struct tm tm = {};
+  if (sscanf(text.c_str(), "%d-%d-%dT%d:%d:%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour,
+             &tm.tm_min, &tm.tm_sec) != 6)
+    return -1;
+  tm.tm_year -= 1900;
+  tm.tm_mon -= 1;
+  return long(timegm(&tm));
+}
+
+std::string trimmed(const std::string &s) { return s.substr(0, s.find_last_not_of(' ') + 1); }
+
+// Sessions from `last -R -w --time-format iso`: user, line, login time and,
+// when a logout time is given, the length.
+std::vector<Session> lastSessions(const std::string &out) {
+  std::vector<Session> list;
+  std::istringstream in(out);
+  std::string text;
+  while (std::getline(in, text) && !text.empty()) {
+    std::istringstream words(text);
+    std::vector<std::string> w;
+    for (std::string x; words >> x;) w.push_back(x);
+    if (w.size() < 3 || w[0] == "reboot") continue;
+    Session s{w[0], w[1], isoTime(w[2]), -1};
+    if (w.size() > 4 && w[3] == "-" && isdigit(uint8_t(w[4][0]))) s.seconds = isoTime(w[4]) - s.login;
+    list.push_back(s);
+  }
+  return list;
+}
+
+// Sessions from wtmpview's fixed-width lines, reboot records left out; the
+// length is kept only for sessions without a label (ended by a record).
+std::vector<Session> wtmpviewSessions(const std::string &out) {
+  std::vector<Session> list;
+  std::istringstream in(out);
+  for (std::string text; std::getline(in, text);) {
+    if (text.size() < 67) continue;
+    Session s{trimmed(text.substr(0, 8)), trimmed(text.substr(10, 12)), -1, -1};
+    if (s.line == "~") continue;
+    struct tm tm = {};
+    sscanf(text.c_str() + 40, "%d/%d/%d %d:%d:%d", &tm.tm_mday, &tm.tm_mon, &tm.tm_year, &tm.tm_hour,
+           &tm.tm_min, &tm.tm_sec);
+    tm.tm_year -= 1900;
+    tm.tm_mon -= 1;
+    s.login = long(timegm(&tm));
+    if (text.size() == 67) s.seconds = std::stol(text.substr(60, 7));
+    list.push_back(s);
+  }
+  return list;
+}
+
+}  // namespace
+
+TEST(WtmpviewCrossCheck, ListsTheSessionsThatLastListsForTheNativeFile) {
+  if (!testsupport::fileExists(kUtmpdump) || !testsupport::fileExists(kLast))
+    GTEST_SKIP() << "utmpdump or last is missing";
+  TempDir dir("wtmpcheck");
+  std::string native = dir.sub("wtmp384");
+  testsupport::RunSpec dump;
+  dump.program = kUtmpdump;
+  dump.overlay = false;
+  dump.args = {"-r", "-o", native};
+  dump.input = kDump;
+  ASSERT_EQ(testsupport::run(dump).status, 0);
+  std::string bytes = testsupport::readFile(native);
+  ASSERT_EQ(bytes.size(), 22 * kNativeSize);
+
+  std::string mapped = dir.sub("wtmp56");
+  testsupport::writeFile(mapped, mapRecords(bytes));
+  ASSERT_EQ(testsupport::readFile(mapped).size(), 22 * 56u);
+
+  testsupport::RunSpec last;
+  last.program = kLast;
+  last.overlay = false;
+  last.args = {"-R", "-w", "--time-format", "iso", "-f", native};
+  auto expected = testsupport::run(last);
+  ASSERT_EQ(expected.status, 0) << expected.err;
+  auto actual = view(mapped);
+  ASSERT_EQ(actual.status, 0) << actual.err;
+
+  std::vector<Session> want = lastSessions(expected.out);
+  std::vector<Session> got = wtmpviewSessions(actual.out);
+  // Lengths are compared only where last names a logout time.
+  for (size_t i = 0; i < got.size() && i < want.size(); ++i)
+    if (want[i].seconds < 0) got[i].seconds = -1;
+  ASSERT_EQ(want.size(), 10u) << expected.out;
+  EXPECT_EQ(got, want) << "last:\n" << expected.out << "wtmpview:\n" << actual.out;
+}
