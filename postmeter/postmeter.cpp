@@ -2,6 +2,8 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstring>
+#include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "address.h"
@@ -18,11 +20,12 @@ constexpr int kLineSize = 2048;
 // A traffic line has exactly this many fields.
 constexpr int kTrafficFields = 5;
 
-// The lower-case normal form of address in buffer; false when it has none.
-bool normalForm(std::vector<char> &buffer, const char *address) {
-  buffer.resize(strlen(address) + kNormalSlack);
-  if (!normaliseAddress(buffer.data(), address)) return false;
-  for (char *p = buffer.data(); *p; ++p) *p = static_cast<char>(tolower(static_cast<unsigned char>(*p)));
+// The lower-case normal form of address in out; false when it has none.
+bool normalForm(std::string &out, const char *address) {
+  out.resize(strlen(address) + kNormalSlack);
+  if (!normaliseAddress(out.data(), address)) return false;
+  out.resize(strlen(out.c_str()));
+  for (char &c : out) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
   return true;
 }
 
@@ -32,6 +35,56 @@ void countMail(StatTable *table, const char *user, const char *className, const 
   *statCounter(table, user, className) += mail->size;
   if (saveSpecials) saveSpecial(user, className, mail, tag);
 }
+
+// Matching an address against the patterns of every user is the cost of a
+// run, and traffic repeats its addresses, so what a classification found is
+// remembered per address. The class sets no longer change once the first
+// line is classified. The memory stays bounded: a cache that has grown to
+// kCacheLimit entries forgets them all and is filled again.
+constexpr size_t kCacheLimit = 100000;
+
+// Indices of the user sets whose class `user` matches an address.
+using OwnerList = std::vector<unsigned>;
+// Per address as sender ([0]) and as recipient ([1]).
+std::unordered_map<std::string, OwnerList> ownerCache[2];
+// The service class of one set for an address and side; the key is the
+// set's index (userClassSetCount for the common set), the side and the address.
+std::unordered_map<std::string, const char *> serviceCache;
+
+// The users whose class `user` matches the address as kind (KIND_FROM or
+// KIND_TO), in set order. Stays valid until forgetClassifications.
+const OwnerList &owners(const std::string &address, int kind) {
+  auto &cache = ownerCache[kind == KIND_TO];
+  auto found = cache.find(address);
+  if (found != cache.end()) return found->second;
+  OwnerList list;
+  for (unsigned i = 0; i < userClassSetCount; ++i)
+    if (classMatch(&userClassSets[i], address.c_str(), true, kind)) list.push_back(i);
+  return cache.emplace(address, std::move(list)).first->second;
+}
+
+// classMatch of the set's service classes, remembered.
+const char *serviceClass(unsigned setIndex, const std::string &address, int kind) {
+  std::string key = std::to_string(setIndex);
+  key += kind == KIND_TO ? '>' : '<';
+  key += address;
+  auto found = serviceCache.find(key);
+  if (found != serviceCache.end()) return found->second;
+  const MailClassSet *set = setIndex < userClassSetCount ? &userClassSets[setIndex] : &commonClassSet;
+  const char *name = classMatch(set, address.c_str(), false, kind);
+  serviceCache.emplace(std::move(key), name);
+  return name;
+}
+
+// Each cache starts afresh when it has grown to kCacheLimit entries.
+void forgetClassifications() {
+  for (auto &cache : ownerCache)
+    if (cache.size() >= kCacheLimit) cache.clear();
+  if (serviceCache.size() >= kCacheLimit) serviceCache.clear();
+}
+
+// The normal forms of the line being classified; kept to reuse their room.
+std::string fromForm, toForm;
 
 }  // namespace
 
@@ -47,37 +100,46 @@ ByteCount parseSize(const char *text) {
 
 void processLine(StatTable *table, const char *sender, const char *recipient, ByteCount size,
                  const char *field4, const char *field5) {
-  std::vector<char> fromBuffer, toBuffer;
-  if (!normalForm(fromBuffer, sender)) {
+  if (!normalForm(fromForm, sender)) {
     error("Bad from address: %s", sender);
     return;
   }
-  if (!normalForm(toBuffer, recipient)) {
+  if (!normalForm(toForm, recipient)) {
     error("Bad to address: %s", recipient);
     return;
   }
-  const char *from = fromBuffer.data();
-  const char *to = toBuffer.data();
+  const char *from = fromForm.c_str();
+  const char *to = toForm.c_str();
   MailLine mail = {from, to, size, field4, field5};
   debug(4, "from=%s to=%s size=%" PRIu64 "\n", from, to, size);
 
-  // Users on one side of the mail whose own classes leave the other side open.
+  forgetClassifications();
+  const OwnerList &fromOwners = owners(fromForm, KIND_FROM);
+  const OwnerList &toOwners = owners(toForm, KIND_TO);
+
+  // Users on one side of the mail whose own classes leave the other side
+  // open; the common classes decide for them.
   std::vector<const char *> senders, receivers;
-  for (unsigned i = 0; i < userClassSetCount; ++i) {
-    const MailClassSet *set = &userClassSets[i];
-    const char *user = set->owner;
-    if (classMatch(set, from, true, KIND_FROM)) {
+  // Every user set in order, as far as its class `user` matches either side.
+  size_t a = 0, b = 0;
+  while (a < fromOwners.size() || b < toOwners.size()) {
+    unsigned i = a < fromOwners.size() ? fromOwners[a] : toOwners[b];
+    if (b < toOwners.size() && toOwners[b] < i) i = toOwners[b];
+    const char *user = userClassSets[i].owner;
+    if (a < fromOwners.size() && fromOwners[a] == i) {
+      ++a;
       debug(6, "user %s hit(from): %s\n", user, from);
-      if (const char *cls = classMatch(set, to, false, KIND_TO)) {
+      if (const char *cls = serviceClass(i, toForm, KIND_TO)) {
         debug(7, "service %s(%s) hit(to): %s\n", cls, user, to);
         countMail(table, user, cls, &mail, "special to");
       } else {
         senders.push_back(user);
       }
     }
-    if (classMatch(set, to, true, KIND_TO)) {
+    if (b < toOwners.size() && toOwners[b] == i) {
+      ++b;
       debug(6, "user %s hit(to): %s\n", user, to);
-      if (const char *cls = classMatch(set, from, false, KIND_FROM)) {
+      if (const char *cls = serviceClass(i, fromForm, KIND_FROM)) {
         debug(7, "service %s(%s) hit(from): %s\n", cls, user, from);
         countMail(table, user, cls, &mail, "special from");
       } else {
@@ -87,7 +149,7 @@ void processLine(StatTable *table, const char *sender, const char *recipient, By
   }
 
   if (!receivers.empty()) {
-    if (const char *cls = classMatch(&commonClassSet, from, false, KIND_FROM)) {
+    if (const char *cls = serviceClass(userClassSetCount, fromForm, KIND_FROM)) {
       for (const char *user : receivers) {
         debug(7, "service %s(%s/common) hit(from): %s\n", cls, user, from);
         countMail(table, user, cls, &mail, "common from");
@@ -95,7 +157,7 @@ void processLine(StatTable *table, const char *sender, const char *recipient, By
     }
   }
   if (!senders.empty()) {
-    if (const char *cls = classMatch(&commonClassSet, to, false, KIND_TO)) {
+    if (const char *cls = serviceClass(userClassSetCount, toForm, KIND_TO)) {
       for (const char *user : senders) {
         debug(7, "service %s(%s/common) hit(to): %s\n", cls, user, to);
         countMail(table, user, cls, &mail, "common to");

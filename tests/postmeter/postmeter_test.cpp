@@ -253,6 +253,20 @@ TEST(Postmeter, ReadsSizesAsLeadingDigitsIntoWideCounters) {
                        "john\tlocal\t4294967307\n");
 }
 
+TEST(Postmeter, ClassifiesAlikeAcrossManyDistinctAddresses) {
+  Node node;
+  // More distinct addresses than postmeter remembers classifications of.
+  std::string traffic;
+  for (int i = 0; i < 120000; ++i) {
+    traffic += "kate r" + std::to_string(i) + "@host 1 a b\n";
+    if (i % 1000 == 0) traffic += "John KATE 2 a b\n";
+  }
+  RunResult r = node.run({"-"}, traffic);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, header("kate") + "kate\tinet\t120000\nkate\tlocal\t240\n" + header("john") +
+                       "john\tlocal\t240\n");
+}
+
 TEST(Postmeter, ReadsStandardInputOnlyOnce) {
   Node node;
   RunResult r = node.run({"-", "-"}, "kate kate 1 a b\n");
