@@ -98,6 +98,47 @@ ByteCount parseSize(const char *text) {
   return size;
 }
 
+namespace {
+
+// The side of the mail an address is on: its entry kind, its word in the
+// debug lines and the listing tags of the user's own and the common classes.
+struct Side {
+  const std::string &address;
+  int kind;
+  const char *word;
+  const char *specialTag;
+  const char *commonTag;
+};
+
+// The user of set i is on the other side of the mail: the first of his own
+// service classes that matches side's address counts the mail; without one
+// the user is left to the common classes (added to undecided).
+void ownClasses(StatTable *table, unsigned i, const MailLine *mail, const Side &side,
+                std::vector<const char *> &undecided) {
+  const char *user = userClassSets[i].owner;
+  if (const char *cls = serviceClass(i, side.address, side.kind)) {
+    debug(7, "service %s(%s) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
+    countMail(table, user, cls, mail, side.specialTag);
+  } else {
+    undecided.push_back(user);
+  }
+}
+
+// The first common service class that matches side's address counts the mail
+// for every user left undecided.
+void commonClasses(StatTable *table, const std::vector<const char *> &undecided,
+                   const MailLine *mail, const Side &side) {
+  if (undecided.empty()) return;
+  const char *cls = serviceClass(userClassSetCount, side.address, side.kind);
+  if (!cls) return;
+  for (const char *user : undecided) {
+    debug(7, "service %s(%s/common) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
+    countMail(table, user, cls, mail, side.commonTag);
+  }
+}
+
+}  // namespace
+
 void processLine(StatTable *table, const char *sender, const char *recipient, ByteCount size,
                  const char *field4, const char *field5) {
   if (!normalForm(fromForm, sender)) {
@@ -113,57 +154,31 @@ void processLine(StatTable *table, const char *sender, const char *recipient, By
   MailLine mail = {from, to, size, field4, field5};
   debug(4, "from=%s to=%s size=%" PRIu64 "\n", from, to, size);
 
+  const Side fromSide = {fromForm, KIND_FROM, "from", "special from", "common from"};
+  const Side toSide = {toForm, KIND_TO, "to", "special to", "common to"};
   forgetClassifications();
   const OwnerList &fromOwners = owners(fromForm, KIND_FROM);
   const OwnerList &toOwners = owners(toForm, KIND_TO);
 
-  // Users on one side of the mail whose own classes leave the other side
-  // open; the common classes decide for them.
-  std::vector<const char *> senders, receivers;
   // Every user set in order, as far as its class `user` matches either side.
+  std::vector<const char *> senders, receivers;
   size_t a = 0, b = 0;
   while (a < fromOwners.size() || b < toOwners.size()) {
     unsigned i = a < fromOwners.size() ? fromOwners[a] : toOwners[b];
     if (b < toOwners.size() && toOwners[b] < i) i = toOwners[b];
-    const char *user = userClassSets[i].owner;
     if (a < fromOwners.size() && fromOwners[a] == i) {
       ++a;
-      debug(6, "user %s hit(from): %s\n", user, from);
-      if (const char *cls = serviceClass(i, toForm, KIND_TO)) {
-        debug(7, "service %s(%s) hit(to): %s\n", cls, user, to);
-        countMail(table, user, cls, &mail, "special to");
-      } else {
-        senders.push_back(user);
-      }
+      debug(6, "user %s hit(from): %s\n", userClassSets[i].owner, from);
+      ownClasses(table, i, &mail, toSide, senders);
     }
     if (b < toOwners.size() && toOwners[b] == i) {
       ++b;
-      debug(6, "user %s hit(to): %s\n", user, to);
-      if (const char *cls = serviceClass(i, fromForm, KIND_FROM)) {
-        debug(7, "service %s(%s) hit(from): %s\n", cls, user, from);
-        countMail(table, user, cls, &mail, "special from");
-      } else {
-        receivers.push_back(user);
-      }
+      debug(6, "user %s hit(to): %s\n", userClassSets[i].owner, to);
+      ownClasses(table, i, &mail, fromSide, receivers);
     }
   }
-
-  if (!receivers.empty()) {
-    if (const char *cls = serviceClass(userClassSetCount, fromForm, KIND_FROM)) {
-      for (const char *user : receivers) {
-        debug(7, "service %s(%s/common) hit(from): %s\n", cls, user, from);
-        countMail(table, user, cls, &mail, "common from");
-      }
-    }
-  }
-  if (!senders.empty()) {
-    if (const char *cls = serviceClass(userClassSetCount, toForm, KIND_TO)) {
-      for (const char *user : senders) {
-        debug(7, "service %s(%s/common) hit(to): %s\n", cls, user, to);
-        countMail(table, user, cls, &mail, "common to");
-      }
-    }
-  }
+  commonClasses(table, receivers, &mail, fromSide);
+  commonClasses(table, senders, &mail, toSide);
 }
 
 void readTraffic(StatTable *table, FILE *stream) {
