@@ -42,7 +42,5 @@ function(korvix_test_dir name)
   endif()
   add_executable(${name}_tests ${srcs})
   target_link_libraries(${name}_tests PRIVATE ${K_DEPS} testsupport GTest::gtest_main)
-  gtest_discover_tests(${name}_tests
-    PROPERTIES ENVIRONMENT "KORVIX_BIN=${CMAKE_BINARY_DIR}/bin;KORVIX_SOURCE=${CMAKE_SOURCE_DIR}"
-    DISCOVERY_TIMEOUT 60)
+  gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60)
 endfunction()

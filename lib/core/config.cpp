@@ -91,7 +91,7 @@ bool isBlank(char c) { return c == ' ' || c == '\t'; }
 void lowerLimit(int resource, const char *trace, bool unsignedTrace, const char *failure,
                 rlim_t ceiling, bool tenthOff) {
   struct rlimit rl;
-  getrlimit(resource, &rl);
+  if (getrlimit(resource, &rl) != 0) return;
   long long cur = static_cast<long long>(rl.rlim_cur);
   long long max = static_cast<long long>(rl.rlim_max);
   auto trace2 = [&]() {
@@ -143,9 +143,15 @@ void storeValue(const ConfigKey &row, const char *value) {
       *static_cast<char *>(row.target) = (c == 'y' || c == '1') ? 1 : 0;
       break;
     }
-    case CF_INTEGER:
-      *static_cast<int32_t *>(row.target) = static_cast<int32_t>(strtol(value, nullptr, 10));
+    case CF_INTEGER: {
+      // Saturate at the 32-bit range as strtol does with a 32-bit long, so a
+      // large value never wraps round to -1 ("keep the id") or another id.
+      long v = strtol(value, nullptr, 10);
+      if (v > INT32_MAX) v = INT32_MAX;
+      if (v < INT32_MIN) v = INT32_MIN;
+      *static_cast<int32_t *>(row.target) = static_cast<int32_t>(v);
       break;
+    }
     case CF_REAL:
       *static_cast<double *>(row.target) = strtod(value, nullptr);
       break;
@@ -235,7 +241,7 @@ void localeDefaults() {
     if (lc && lc->mon_thousands_sep) {
       storeConfigString(&currencyThousands, lc->mon_thousands_sep, nullptr);
     } else {
-      currencyThousands = const_cast<char *>("'");
+      storeConfigString(&currencyThousands, "'", nullptr);
     }
   }
 }
@@ -285,7 +291,8 @@ int checkConfig() {
   defaultTo(&currencyName, "currency");
   defaultTo(&currencyHundredth, "currency_h");
   if (!cmdDelimiters || strlen(cmdDelimiters) < 2) {
-    cmdDelimiters = const_cast<char *>("<>");
+    // A heap copy, so that a program may store its own delimiters later.
+    storeConfigString(&cmdDelimiters, "<>", nullptr);
   } else {
     cmdDelimiters[2] = '\0';
   }

@@ -85,13 +85,15 @@ void moveDate(Date *d, int64_t days, int64_t months, int64_t years) {
   d->day = static_cast<int32_t>(day);
 }
 
-// Sets today from the clock before main.
+// Sets today from the clock before main, ahead of the other static
+// constructors, which may copy it.
 struct TodayInit {
   TodayInit() {
     today = Date{0, 0, 0};
     setDate(&today, 0);
   }
-} initToday;
+};
+__attribute__((init_priority(110))) TodayInit initToday;
 
 }  // namespace
 

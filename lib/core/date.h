@@ -28,9 +28,11 @@ extern Date today;
 // t != 0: d becomes the local date of t. t == 0: d becomes a copy of today,
 // except for today itself, which is read from the clock.
 void setDate(Date *d, time_t t);
-// Days of month (1..12) in year.
+// Days of month (1..12) in year; 0 for a month outside 1..12.
 int daysInMonth(int year, int month);
 // Adds {days, months, years} and normalises months and days; returns d.
+// Any amount is safe: sums are taken in 64 bits and the year is clamped to
+// the 32-bit range.
 Date *addDate(Date *d, const Date *delta);
 // Subtracts {days, months, years}; returns d.
 Date *subDate(Date *d, const Date *delta);

@@ -20,7 +20,7 @@ const char *configuredLanguage() { return language ? language : ""; }
 bool readWords(FILE *f, char *buf, int size, char ***words, int *count) {
   if (!fgets(buf, size, f)) return false;
   *count = 0;
-  sepwords(words, count, buf, 1);
+  sepwords(words, count, buf, kQuotesOn);
   return true;
 }
 
@@ -73,7 +73,7 @@ int loadMessages(MessageTable *table, const char *file) {
     if (!fgets(buf, sizeof buf, f)) break;
     bool continuation = isWhite(buf[0]);
     count = 0;
-    sepwords(&words, &count, buf, 1);
+    sepwords(&words, &count, buf, kQuotesOn);
     if (count == 0 || words[0][0] == '#') continue;
     if (continuation) {
       if (!haveLast) {

@@ -23,6 +23,9 @@ char *strnzcpy(char *dest, const char *src, size_t size);
 char *readstring(char *buffer, size_t size, FILE *stream);
 // Number of entries of a word array that sepwords allocates.
 constexpr int kSepWordsMax = 100;
+// Values of the quoting flag of sepwords.
+constexpr char kQuotesOff = 0;
+constexpr char kQuotesOn = 1;
 // Splits line in place into words appended at *count to *words (allocated
 // with kSepWordsMax entries when null, *count then set to 0). With quoting,
 // double quotes group and a backslash escapes the next character ("\n" gives

@@ -37,9 +37,11 @@ void writeMessage(FILE *log, FILE *err, const char *kind, const char *format, va
   }
 }
 
-// dir + "/" + name into buf, cut to fit.
+// dir + "/" + name into buf. A path that does not fit gives an empty text, so
+// that opening it fails instead of reaching a file of a shorter name.
 char *joinPath(char *buf, size_t size, const char *dir, const char *name) {
-  snprintf(buf, size, "%s/%s", dir ? dir : "", name ? name : "");
+  int n = snprintf(buf, size, "%s/%s", dir ? dir : "", name ? name : "");
+  if (n < 0 || static_cast<size_t>(n) >= size) buf[0] = '\0';
   return buf;
 }
 
@@ -128,8 +130,8 @@ char *vstrprintf(const char *format, va_list args) {
     int n = vsnprintf(buf, size, format, copy);
     va_end(copy);
     if (n < 0) {
-      // The formatter failed; hand back what it left, never loop forever.
-      buf[size - 1] = '\0';
+      // The formatter failed: an empty text rather than a loop without end.
+      buf[0] = '\0';
       return buf;
     }
     if (static_cast<size_t>(n) < size) return buf;

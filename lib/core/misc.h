@@ -26,11 +26,13 @@ void debug(int level, const char *format, ...) KX_PRINTF(2, 3);
 // The log prefix for the current local time; static buffer, overwritten by
 // the next call.
 const char *timeStamp(const char *kind);
-// home-dir + "/Logfile", or "/dev/null" while home-dir is unset; static buffer.
+// home-dir + "/Logfile", or "/dev/null" while home-dir is unset; static buffer
+// of 300 bytes. A longer path gives an empty text, so nothing is logged.
 const char *logFileName();
 // home-dir, server-dir or bin-dir + "/" + name, each in its own static buffer
 // of 200 bytes that the next call of the same function overwrites. Valid only
-// after initConfig. A path that does not fit is cut at 199 characters.
+// after initConfig. A path of more than 199 characters gives an empty text
+// (which no file opens) rather than a cut one.
 char *homePath(const char *name);
 char *serverPath(const char *name);
 char *binPath(const char *name);

@@ -17,25 +17,30 @@ void skipRestOfLine(FILE *stream) {
   }
 }
 
+void growOwn(char **buffer, size_t *size, size_t newSize) {
+  ownBuffer = *buffer = static_cast<char *>(memRealloc(*buffer, newSize));
+  ownSize = *size = newSize;
+}
+
 }  // namespace
 
 char *readstring(char *buffer, size_t size, FILE *stream) {
   const bool own = buffer == nullptr;
   if (own) {
     if (!ownBuffer) {
-      ownSize = size ? size : 1000;
+      // At least room for one character and the zero byte, so it can grow.
+      ownSize = size ? (size < 2 ? 2 : size) : 1000;
       ownBuffer = static_cast<char *>(memRealloc(nullptr, ownSize));
     }
     buffer = ownBuffer;
     size = ownSize;
-  }
-  if (size < 2) {
+  } else if (size < 2) {
     // No room for a character and the zero byte; nothing can be read.
     if (size) buffer[0] = '\0';
     return nullptr;
   }
-  size_t pos = 0;         // write position
-  bool readingOn = false;  // the physical line at pos continues a piece
+  size_t pos = 0;        // write position
+  size_t lineStart = 0;  // where the physical line being read begins
   for (;;) {
     if (size - pos < 2) {
       if (!own) {
@@ -43,49 +48,38 @@ char *readstring(char *buffer, size_t size, FILE *stream) {
         skipRestOfLine(stream);
         break;
       }
-      size += pos;
-      ownBuffer = buffer = static_cast<char *>(memRealloc(buffer, size));
-      ownSize = size;
+      growOwn(&buffer, &size, size + pos + 2);
     }
     if (!fgets(buffer + pos, static_cast<int>(size - pos), stream)) {
       buffer[pos] = '\0';
       // A line that filled the buffer exactly at the end of the file is
-      // complete, not lost.
-      if (readingOn) break;
+      // complete, not lost; after a continuation the text is lost.
+      if (pos > lineStart) break;
       return nullptr;
     }
-    readingOn = false;
     size_t len = pos + strlen(buffer + pos);
     bool complete = len > pos && buffer[len - 1] == '\n';
     if (!complete && !feof(stream)) {
       // The physical line did not fit.
+      pos = len;
       if (!own) {
         skipRestOfLine(stream);
-        pos = len;
         break;
       }
-      pos = len;
-      readingOn = true;
-      size += size;  // grow geometrically and read on
-      ownBuffer = buffer = static_cast<char *>(memRealloc(buffer, size));
-      ownSize = size;
+      growOwn(&buffer, &size, size + size);
       continue;
     }
     size_t end = complete ? len - 1 : len;
-    if (end > 0 && buffer[end - 1] == '\\') {
-      // Continuation: drop the backslash and the newline, read on here.
-      pos = end - 1;
-      buffer[pos] = '\0';
-      if (own) {
-        size += pos;
-        ownBuffer = buffer = static_cast<char *>(memRealloc(buffer, size));
-        ownSize = size;
-      }
+    if (end > lineStart && buffer[end - 1] == '\\') {
       if (!complete) {
         // A backslash at end of file: the logical line is lost.
-        buffer[pos] = '\0';
+        buffer[end - 1] = '\0';
         return nullptr;
       }
+      // Continuation: drop the backslash and the newline, read on here.
+      pos = lineStart = end - 1;
+      buffer[pos] = '\0';
+      if (own) growOwn(&buffer, &size, size + pos);
       continue;
     }
     pos = end;
@@ -94,9 +88,7 @@ char *readstring(char *buffer, size_t size, FILE *stream) {
   // Finish: the text, one newline and a zero byte.
   if (pos + 2 > size) {
     if (own) {
-      size = pos + 2;
-      ownBuffer = buffer = static_cast<char *>(memRealloc(buffer, size));
-      ownSize = size;
+      growOwn(&buffer, &size, pos + 2);
     } else {
       pos = size - 2;
     }

@@ -62,14 +62,16 @@ bool fileExists(const std::string &path) {
   return stat(path.c_str(), &st) == 0;
 }
 
+// The build and source trees, fixed when the tests are built; the
+// environment may point elsewhere.
 std::string binPath(const std::string &name) {
   const char *dir = getenv("KORVIX_BIN");
-  return std::string(dir ? dir : "bin") + "/" + name;
+  return std::string(dir ? dir : KORVIX_BIN_DIR) + "/" + name;
 }
 
 std::string sourcePath(const std::string &rel) {
   const char *dir = getenv("KORVIX_SOURCE");
-  return std::string(dir ? dir : ".") + "/" + rel;
+  return std::string(dir ? dir : KORVIX_SOURCE_DIR) + "/" + rel;
 }
 
 std::string configFor(const std::string &home, const std::string &extra) {

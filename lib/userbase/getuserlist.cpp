@@ -1,0 +1,122 @@
+#include <dirent.h>
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "config.h"
+#include "memory.h"
+#include "userbase.h"
+
+namespace {
+
+// The list under construction.
+struct NameList {
+  UserList names = nullptr;
+  unsigned count = 0;
+};
+
+// ASCII only, whatever the locale.
+bool isNameChar(char c) {
+  return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+         c == '_';
+}
+
+// Byte order of the names; the list must not depend on the locale.
+int byName(const struct dirent **a, const struct dirent **b) {
+  return strcmp((*a)->d_name, (*b)->d_name);
+}
+
+bool isDirectory(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool isRegularFile(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+}
+
+void append(NameList *list, const char *name) {
+  if (list->count % 10 == 0) {
+    list->names = static_cast<UserList>(
+        memRealloc(list->names, (list->count + 10) * sizeof(char *)));
+  }
+  list->names[list->count++] = strDup(name);
+}
+
+// Appends every user found below path (a directory path ending in "/") whose
+// level has the given prefix. path is used as working space behind its end
+// and is restored before returning; so is prefix.
+void scanUserDir(NameList *list, std::string &path, std::string &prefix) {
+  const size_t end = path.size();
+  struct stat st;
+  const bool index = stat((path + ".alpha").c_str(), &st) == 0;
+  struct dirent **entries = nullptr;
+  int n = scandir(path.c_str(), &entries, isUserDirName, byName);
+  if (n < 0) return;  // unreadable: skipped silently
+  for (int i = 0; i < n; ++i) {
+    const char *name = entries[i]->d_name;
+    path.resize(end);
+    path += name;
+    if (index) {
+      // Only the next longer prefix counts here.
+      if (strlen(name) != prefix.size() + 1 || strncmp(name, prefix.c_str(), prefix.size()) != 0)
+        continue;
+      if (!isDirectory(path)) continue;
+      path += '/';
+      prefix += name[prefix.size()];
+      scanUserDir(list, path, prefix);
+      prefix.pop_back();
+    } else {
+      if (!isDirectory(path)) continue;
+      path += "/user.cf";
+      if (isRegularFile(path)) append(list, name);
+    }
+  }
+  path.resize(end);
+  for (int i = 0; i < n; ++i) free(entries[i]);
+  free(entries);
+}
+
+}  // namespace
+
+int isUserDirName(const char *name) {
+  if (!name || !*name) return 0;
+  for (; *name; ++name) {
+    if (!isNameChar(*name)) return 0;
+  }
+  return 1;
+}
+
+int isUserDirName(const struct dirent *entry) { return isUserDirName(entry->d_name); }
+
+bool getUserList(UserList *list, unsigned *count) {
+  *list = nullptr;
+  *count = 0;
+  NameList found;
+  std::string path = userBase ? userBase : "";
+  path += '/';
+  std::string prefix;
+  scanUserDir(&found, path, prefix);
+  if (found.count == 0) return false;
+  *list = found.names;
+  *count = found.count;
+  return true;
+}
+
+void freeUserList(UserList list, unsigned count) {
+  for (unsigned i = 0; i < count; ++i) memRealloc(list[i], 0);
+  memRealloc(list, 0);
+}
+
+bool forEachUser(UserCallback callback) {
+  UserList list;
+  unsigned count;
+  if (!getUserList(&list, &count)) return false;
+  bool goOn = true;
+  for (unsigned i = 0; i < count && goOn; ++i) goOn = callback(list[i]);
+  freeUserList(list, count);
+  return goOn;
+}

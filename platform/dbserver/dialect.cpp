@@ -1,0 +1,244 @@
+#include "dialect.h"
+
+#include <cctype>
+#include <cstring>
+
+namespace {
+
+enum class TokenKind { Word, Number, String, Symbol };
+
+struct Token {
+  TokenKind kind;
+  std::string text;  // a string literal's bytes without quotes and escapes
+};
+
+bool isWordStart(unsigned char c) { return isalpha(c) || c == '_'; }
+bool isWordChar(unsigned char c) { return isalnum(c) || c == '_'; }
+bool isDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
+std::string upper(const std::string &word) {
+  std::string u = word;
+  for (char &c : u) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return u;
+}
+
+// A short piece of the statement for an error text.
+std::string near(const std::string &text, size_t pos) {
+  std::string piece = text.substr(pos, 20);
+  for (char &c : piece)
+    if (static_cast<unsigned char>(c) < ' ') c = ' ';
+  return piece;
+}
+
+bool tokenize(const std::string &s, std::vector<Token> *tokens, std::string *error) {
+  static const char *const kTwoCharSymbols[] = {"<=", ">=", "<>", "!="};
+  static const char kOneCharSymbols[] = "(),*=<>+-/.";
+  size_t i = 0;
+  while (i < s.size()) {
+    unsigned char c = static_cast<unsigned char>(s[i]);
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\r') {
+      i++;
+    } else if (isWordStart(c)) {
+      size_t start = i;
+      while (i < s.size() && isWordChar(static_cast<unsigned char>(s[i]))) i++;
+      tokens->push_back({TokenKind::Word, s.substr(start, i - start)});
+    } else if (isDigit(c) || (c == '.' && i + 1 < s.size() && isDigit(static_cast<unsigned char>(s[i + 1])))) {
+      size_t start = i;
+      while (i < s.size() && isDigit(static_cast<unsigned char>(s[i]))) i++;
+      if (i < s.size() && s[i] == '.') {
+        i++;
+        while (i < s.size() && isDigit(static_cast<unsigned char>(s[i]))) i++;
+      }
+      if (i < s.size() && (s[i] == 'e' || s[i] == 'E')) {
+        size_t e = i + 1;
+        if (e < s.size() && (s[e] == '+' || s[e] == '-')) e++;
+        if (e < s.size() && isDigit(static_cast<unsigned char>(s[e]))) {
+          i = e;
+          while (i < s.size() && isDigit(static_cast<unsigned char>(s[i]))) i++;
+        }
+      }
+      if (i < s.size() && isWordChar(static_cast<unsigned char>(s[i]))) {
+        *error = "Syntax error near \"" + near(s, start) + "\"";
+        return false;
+      }
+      tokens->push_back({TokenKind::Number, s.substr(start, i - start)});
+    } else if (c == '\'') {
+      std::string value;
+      size_t start = i++;
+      bool closed = false;
+      while (i < s.size()) {
+        if (s[i] == '\\' && i + 1 < s.size()) {
+          value += s[i + 1];
+          i += 2;
+        } else if (s[i] == '\'') {
+          i++;
+          closed = true;
+          break;
+        } else {
+          value += s[i++];
+        }
+      }
+      if (!closed) {
+        *error = "Unterminated string near \"" + near(s, start) + "\"";
+        return false;
+      }
+      tokens->push_back({TokenKind::String, value});
+    } else {
+      std::string symbol;
+      for (const char *two : kTwoCharSymbols)
+        if (s.compare(i, 2, two) == 0) symbol = two;
+      if (symbol.empty() && c != '\0' && strchr(kOneCharSymbols, c)) symbol = std::string(1, s[i]);
+      if (symbol.empty()) {
+        *error = "Syntax error near \"" + near(s, i) + "\"";
+        return false;
+      }
+      tokens->push_back({TokenKind::Symbol, symbol});
+      i += symbol.size();
+    }
+  }
+  return true;
+}
+
+// Words that pass into SQLite as keywords; every other word is a name.
+bool isKeyword(const std::string &u) {
+  static const char *const kKeywords[] = {
+      "SELECT", "DISTINCT", "FROM",   "WHERE",  "AND",    "OR",  "NOT", "NULL",
+      "IS",     "LIKE",     "ORDER",  "BY",     "ASC",    "DESC", "LIMIT", "INSERT",
+      "INTO",   "VALUES",   "UPDATE", "SET",    "DELETE",
+  };
+  for (const char *k : kKeywords)
+    if (u == k) return true;
+  return false;
+}
+
+std::string quoted(const std::string &name) { return "\"" + name + "\""; }
+
+// A cursor over the tokens of a CREATE or DROP statement.
+struct Parser {
+  const std::vector<Token> &tokens;
+  size_t pos = 0;
+  std::string *error;
+
+  bool atEnd() const { return pos >= tokens.size(); }
+  bool fail(const std::string &what) {
+    *error = "Syntax error: " + what;
+    if (!atEnd()) *error += " near \"" + tokens[pos].text + "\"";
+    return false;
+  }
+  bool word(const char *keyword) {
+    if (atEnd() || tokens[pos].kind != TokenKind::Word || upper(tokens[pos].text) != keyword) return false;
+    pos++;
+    return true;
+  }
+  bool symbol(const char *s) {
+    if (atEnd() || tokens[pos].kind != TokenKind::Symbol || tokens[pos].text != s) return false;
+    pos++;
+    return true;
+  }
+  bool name(std::string *out) {
+    if (atEnd() || tokens[pos].kind != TokenKind::Word) return false;
+    *out = tokens[pos++].text;
+    return true;
+  }
+};
+
+// CREATE TABLE name ( column type [not null] [primary key] {, ...} )
+bool translateCreate(Parser &p, Statement *out) {
+  std::string table;
+  if (!p.word("CREATE") || !p.word("TABLE")) return p.fail("expected CREATE TABLE");
+  if (!p.name(&table)) return p.fail("expected a table name");
+  if (!p.symbol("(")) return p.fail("expected (");
+  std::string sql = "CREATE TABLE " + quoted(table) + " (";
+  for (bool first = true;; first = false) {
+    std::string column;
+    if (!p.name(&column)) return p.fail("expected a column name");
+    std::string type;
+    if (p.word("CHAR")) {
+      if (!p.symbol("(") || p.atEnd() || p.tokens[p.pos].kind != TokenKind::Number)
+        return p.fail("expected char(length)");
+      const std::string &length = p.tokens[p.pos++].text;
+      if (length.find_first_not_of("0123456789") != std::string::npos || length.size() > 6)
+        return p.fail("bad length");
+      if (!p.symbol(")")) return p.fail("expected )");
+      type = "CHAR(" + length + ")";
+    } else if (p.word("INT")) {
+      type = "INT";
+    } else if (p.word("REAL")) {
+      type = "REAL";
+    } else {
+      return p.fail("expected a type (char, int, real)");
+    }
+    sql += (first ? "" : ", ") + quoted(column) + " " + type;
+    if (p.word("NOT")) {
+      if (!p.word("NULL")) return p.fail("expected NULL");
+      sql += " NOT NULL";
+    }
+    if (p.word("PRIMARY")) {
+      if (!p.word("KEY")) return p.fail("expected KEY");
+      sql += " PRIMARY KEY";
+    }
+    if (p.symbol(")")) break;
+    if (!p.symbol(",")) return p.fail("expected , or )");
+  }
+  if (!p.atEnd()) return p.fail("unexpected text after the statement");
+  out->sql = sql + ")";
+  return true;
+}
+
+bool translateDrop(Parser &p, Statement *out) {
+  std::string table;
+  if (!p.word("DROP") || !p.word("TABLE")) return p.fail("expected DROP TABLE");
+  if (!p.name(&table)) return p.fail("expected a table name");
+  if (!p.atEnd()) return p.fail("unexpected text after the statement");
+  out->sql = "DROP TABLE " + quoted(table);
+  return true;
+}
+
+}  // namespace
+
+bool isIdentifier(const std::string &name) {
+  if (name.empty() || !isWordStart(static_cast<unsigned char>(name[0]))) return false;
+  for (char c : name)
+    if (!isWordChar(static_cast<unsigned char>(c))) return false;
+  return true;
+}
+
+bool translateStatement(const std::string &text, Statement *out, std::string *error) {
+  std::vector<Token> tokens;
+  out->sql.clear();
+  out->params.clear();
+  if (!tokenize(text, &tokens, error)) return false;
+  if (tokens.empty() || tokens[0].kind != TokenKind::Word) {
+    *error = "Syntax error: no statement";
+    return false;
+  }
+  std::string verb = upper(tokens[0].text);
+  Parser parser{tokens, 0, error};
+  if (verb == "CREATE") return translateCreate(parser, out);
+  if (verb == "DROP") return translateDrop(parser, out);
+  if (verb != "SELECT" && verb != "INSERT" && verb != "UPDATE" && verb != "DELETE") {
+    *error = "Unsupported statement \"" + tokens[0].text + "\"";
+    return false;
+  }
+  std::string sql;
+  for (const Token &t : tokens) {
+    if (!sql.empty()) sql += ' ';
+    switch (t.kind) {
+      case TokenKind::Word: {
+        std::string u = upper(t.text);
+        sql += isKeyword(u) ? u : quoted(t.text);
+        break;
+      }
+      case TokenKind::String:
+        sql += '?';
+        out->params.push_back(t.text);
+        break;
+      case TokenKind::Number:
+      case TokenKind::Symbol:
+        sql += t.text;
+        break;
+    }
+  }
+  out->sql = sql;
+  return true;
+}

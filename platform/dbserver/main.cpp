@@ -1,0 +1,93 @@
+// dbserver: the stand-in database server of the test suite and the demo.
+//
+//   dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG]
+//   dbserver -D DIR --init NAME
+//
+// Serves the databases DIR/NAME.db on a UNIX socket and/or TCP on 127.0.0.1
+// (-p 0: any free port, named in the ready line) in the foreground until
+// SIGTERM. -l appends every query received to the file, one a line, as
+// received. --init creates DIR/NAME.db with the system's six tables.
+
+#include <getopt.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "server.h"
+#include "store.h"
+
+namespace {
+
+void usage() {
+  fputs("usage: dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG]\n"
+        "       dbserver -D DIR --init NAME\n",
+        stderr);
+  exit(1);
+}
+
+bool parsePort(const char *text, int *port) {
+  char *end = nullptr;
+  errno = 0;
+  long v = strtol(text, &end, 10);
+  if (errno || end == text || *end || v < 0 || v > 65535) return false;
+  *port = static_cast<int>(v);
+  return true;
+}
+
+bool isDirectory(const std::string &path) {
+  struct stat st;
+  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  static const option kLongOptions[] = {{"init", required_argument, nullptr, 'i'}, {nullptr, 0, nullptr, 0}};
+  ServerOptions options;
+  std::string initName;
+  bool init = false;
+  int c;
+  while ((c = getopt_long(argc, argv, "D:s:p:l:", kLongOptions, nullptr)) != -1) {
+    switch (c) {
+      case 'D': options.dir = optarg; break;
+      case 's': options.socketPath = optarg; break;
+      case 'p':
+        if (!parsePort(optarg, &options.port)) {
+          fprintf(stderr, "dbserver: bad port %s\n", optarg);
+          return 1;
+        }
+        break;
+      case 'l': options.statementLog = optarg; break;
+      case 'i':
+        init = true;
+        initName = optarg;
+        break;
+      default: usage();
+    }
+  }
+  if (optind != argc || options.dir.empty()) usage();
+
+  if (init) {
+    if (mkdir(options.dir.c_str(), 0755) != 0 && errno != EEXIST) {
+      fprintf(stderr, "dbserver: cannot create %s: %s\n", options.dir.c_str(), strerror(errno));
+      return 1;
+    }
+    Databases databases(options.dir);
+    std::string error;
+    if (!databases.create(initName, true, &error)) {
+      fprintf(stderr, "dbserver: %s\n", error.c_str());
+      return 1;
+    }
+    return 0;
+  }
+  if (options.socketPath.empty() && options.port < 0) usage();
+  if (!isDirectory(options.dir)) {
+    fprintf(stderr, "dbserver: no directory %s\n", options.dir.c_str());
+    return 1;
+  }
+  return runServer(options);
+}

@@ -1,0 +1,52 @@
+# The system's six tables, in the server's own dialect; "dbserver -D DIR
+# --init NAME" runs these statements on a new database DIR/NAME.db.
+# Widths: user, account and table names 15; service, group, unit and
+# currency names 16; language codes 2; descriptions 300; comments 299.
+# Dates are YYYYMMDD numbers (monthly statistic rows YYYYMM00).
+
+CREATE TABLE ids (
+  tabname char(15),
+  tabid int
+);
+
+CREATE TABLE statistic (
+  id int,
+  user char(15),
+  date int,
+  name char(16),
+  group char(16),
+  lang char(2),
+  amount real,
+  sname char(16),
+  sum real
+);
+
+CREATE TABLE accounts (
+  id int,
+  user char(15),
+  date int,
+  sum real,
+  cmt char(299),
+  flag int
+);
+
+CREATE TABLE rates (
+  id int,
+  date int,
+  name char(16),
+  rate real
+);
+
+CREATE TABLE sgroups (
+  id int,
+  lang char(2),
+  name char(16),
+  descr char(300)
+);
+
+CREATE TABLE snames (
+  id int,
+  lang char(2),
+  name char(16),
+  descr char(300)
+);

@@ -1,0 +1,477 @@
+#include "server.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <list>
+#include <vector>
+
+#include "store.h"
+
+namespace {
+
+// Largest payload of a frame, part of the wire format.
+constexpr size_t kMaxPayload = 32768;
+constexpr const char *kGreeting = "0:6:dbserver, a stand-in on SQLite\n";
+constexpr const char *kOk = "0:\n";
+constexpr const char *kEnd = "-100:\n";
+// Request command numbers, part of the wire format.
+enum Command {
+  kQuit = 1,
+  kInitDb = 2,
+  kQuery = 3,
+  kDbList = 4,
+  kTableList = 5,
+  kFieldList = 6,
+  kCreateDb = 7,
+  kDropDb = 8,
+  kReloadAcl = 9,
+  kShutdown = 10,
+};
+
+volatile sig_atomic_t stopSignal = 0;
+
+void onStopSignal(int) { stopSignal = 1; }
+
+struct Client {
+  int fd = -1;
+  std::string in;          // bytes received, not yet a whole frame
+  std::string out;         // bytes to send from outSent on
+  size_t outSent = 0;
+  bool loggedIn = false;   // the login line has come
+  std::string db;          // the selected database, "" none
+  bool quitting = false;   // close once out is sent
+};
+
+void appendFrame(std::string &out, const std::string &payload) {
+  uint32_t n = static_cast<uint32_t>(payload.size());
+  char header[4];
+  for (int i = 0; i < 4; i++) header[i] = static_cast<char>((n >> (8 * i)) & 0xff);
+  out.append(header, 4);
+  out += payload;
+}
+
+std::string errorPayload(const std::string &message) {
+  std::string text = message.substr(0, 1000);
+  for (char &c : text)
+    if (c == '\n') c = ' ';
+  return "-1:" + text + "\n";
+}
+
+void appendColumn(std::string &packet, const Value &value) {
+  if (!value) {
+    packet += "-2:";
+    return;
+  }
+  packet += std::to_string(value->size()) + ":" + *value;
+}
+
+std::string fieldPacket(const FieldInfo &f) {
+  std::string packet;
+  for (const std::string &text : {f.table, f.name, std::to_string(f.type), std::to_string(f.length),
+                                  std::string(f.notNull ? "Y" : "N"), std::string(f.primaryKey ? "Y" : "N")})
+    appendColumn(packet, text);
+  return packet;
+}
+
+class Server {
+ public:
+  explicit Server(const ServerOptions &options) : options_(options), databases_(options.dir) {}
+  ~Server();
+  int run();
+
+ private:
+  bool listenUnix();
+  bool listenTcp();
+  void acceptClients(int listener);
+  bool receive(Client &c);
+  bool flush(Client &c);
+  bool processFrames(Client &c);
+  bool handleRequest(Client &c, const std::string &payload);
+  void reply(Client &c, const std::string &payload) { appendFrame(c.out, payload); }
+  void replyError(Client &c, const std::string &message) { appendFrame(c.out, errorPayload(message)); }
+  sqlite3 *currentDatabase(Client &c);
+  void query(Client &c, const std::string &text);
+  void listing(Client &c, const std::vector<std::string> &names);
+  void fieldList(Client &c, const std::string &table);
+  void logStatement(const std::string &text);
+
+  ServerOptions options_;
+  Databases databases_;
+  std::vector<int> listeners_;
+  std::list<Client> clients_;
+  int logFd_ = -1;
+  bool shutdownRequested_ = false;
+  bool unixBound_ = false;
+  int port_ = -1;
+};
+
+Server::~Server() {
+  for (Client &c : clients_) close(c.fd);
+  for (int fd : listeners_) close(fd);
+  if (unixBound_) unlink(options_.socketPath.c_str());
+  if (logFd_ >= 0) close(logFd_);
+}
+
+bool Server::listenUnix() {
+  const std::string &path = options_.socketPath;
+  sockaddr_un addr;
+  memset(&addr, 0, sizeof addr);
+  addr.sun_family = AF_UNIX;
+  if (path.size() >= sizeof addr.sun_path) {
+    fprintf(stderr, "dbserver: socket path too long: %s\n", path.c_str());
+    return false;
+  }
+  memcpy(addr.sun_path, path.data(), path.size());
+  // A socket left by an earlier run is removed; a live one or another kind
+  // of file is not touched.
+  struct stat st;
+  if (lstat(path.c_str(), &st) == 0) {
+    if (!S_ISSOCK(st.st_mode)) {
+      fprintf(stderr, "dbserver: %s exists and is no socket\n", path.c_str());
+      return false;
+    }
+    int probe = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    bool live = probe >= 0 && connect(probe, reinterpret_cast<sockaddr *>(&addr), sizeof addr) == 0;
+    if (probe >= 0) close(probe);
+    if (live) {
+      fprintf(stderr, "dbserver: a server already listens on %s\n", path.c_str());
+      return false;
+    }
+    unlink(path.c_str());
+  }
+  int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0) {
+    fprintf(stderr, "dbserver: cannot listen on %s: %s\n", path.c_str(), strerror(errno));
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  unixBound_ = true;
+  listeners_.push_back(fd);
+  return true;
+}
+
+bool Server::listenTcp() {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  int on = 1;
+  sockaddr_in addr;
+  memset(&addr, 0, sizeof addr);
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  addr.sin_port = htons(static_cast<uint16_t>(options_.port));
+  socklen_t len = sizeof addr;
+  if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+      bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
+      getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
+    fprintf(stderr, "dbserver: cannot listen on 127.0.0.1:%d: %s\n", options_.port, strerror(errno));
+    if (fd >= 0) close(fd);
+    return false;
+  }
+  port_ = ntohs(addr.sin_port);
+  listeners_.push_back(fd);
+  return true;
+}
+
+void Server::acceptClients(int listener) {
+  for (;;) {
+    int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
+    if (fd < 0) {
+      if (errno == EINTR) continue;
+      return;  // EAGAIN, or a client that went away before we took it
+    }
+    Client c;
+    c.fd = fd;
+    reply(c, kGreeting);
+    clients_.push_back(std::move(c));
+  }
+}
+
+// Reads what the client sent; false when it closed or failed.
+bool Server::receive(Client &c) {
+  char buf[65536];
+  for (;;) {
+    ssize_t n = recv(c.fd, buf, sizeof buf, 0);
+    if (n > 0) {
+      c.in.append(buf, static_cast<size_t>(n));
+      if (static_cast<size_t>(n) < sizeof buf) return true;
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return true;
+    } else {
+      return false;
+    }
+  }
+}
+
+// Sends what can be sent now; false when the client is gone.
+bool Server::flush(Client &c) {
+  while (c.outSent < c.out.size()) {
+    ssize_t n = send(c.fd, c.out.data() + c.outSent, c.out.size() - c.outSent, MSG_NOSIGNAL);
+    if (n > 0) {
+      c.outSent += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return true;
+    } else {
+      return false;
+    }
+  }
+  c.out.clear();
+  c.outSent = 0;
+  return true;
+}
+
+// Answers every whole frame received; false when the client is to be
+// dropped (a malformed frame).
+bool Server::processFrames(Client &c) {
+  size_t pos = 0;
+  bool ok = true;
+  while (!c.quitting && c.in.size() - pos >= 4) {
+    const unsigned char *h = reinterpret_cast<const unsigned char *>(c.in.data() + pos);
+    uint32_t length = h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<uint32_t>(h[3]) << 24);
+    if (length == 0 || length > kMaxPayload) {
+      ok = false;
+      break;
+    }
+    if (c.in.size() - pos - 4 < length) break;
+    std::string payload = c.in.substr(pos + 4, length);
+    pos += 4 + length;
+    if (!handleRequest(c, payload)) {
+      ok = false;
+      break;
+    }
+  }
+  c.in.erase(0, pos);
+  return ok;
+}
+
+sqlite3 *Server::currentDatabase(Client &c) {
+  if (c.db.empty()) {
+    replyError(c, "No database selected");
+    return nullptr;
+  }
+  std::string error;
+  sqlite3 *db = databases_.open(c.db, &error);
+  if (!db) replyError(c, error);
+  return db;
+}
+
+void Server::logStatement(const std::string &text) {
+  if (logFd_ < 0) return;
+  std::string line = text + "\n";
+  // One write per line, so lines of an appending file never interleave.
+  if (write(logFd_, line.data(), line.size()) < 0)
+    fprintf(stderr, "dbserver: cannot write the statement log: %s\n", strerror(errno));
+}
+
+void Server::query(Client &c, const std::string &text) {
+  logStatement(text);
+  sqlite3 *db = currentDatabase(c);
+  if (!db) return;
+  Statement statement;
+  QueryResult result;
+  std::string error;
+  if (!translateStatement(text, &statement, &error) || !runStatement(db, statement, &result, &error)) {
+    replyError(c, error);
+    return;
+  }
+  if (!result.hasColumns) {
+    reply(c, std::to_string(result.changes) + "\n");
+    return;
+  }
+  // The whole answer is built first, so a row too long for a frame turns
+  // into an error reply instead of a broken answer.
+  std::string answer;
+  appendFrame(answer, "1:" + std::to_string(result.fields.size()) + "\n");
+  for (const auto &row : result.rows) {
+    std::string packet;
+    for (const Value &v : row) appendColumn(packet, v);
+    if (packet.size() > kMaxPayload) {
+      replyError(c, "Row too long for a packet");
+      return;
+    }
+    appendFrame(answer, packet);
+  }
+  appendFrame(answer, kEnd);
+  for (const FieldInfo &f : result.fields) appendFrame(answer, fieldPacket(f));
+  appendFrame(answer, kEnd);
+  c.out += answer;
+}
+
+void Server::listing(Client &c, const std::vector<std::string> &names) {
+  for (const std::string &name : names) {
+    std::string packet;
+    appendColumn(packet, name);
+    reply(c, packet);
+  }
+  reply(c, kEnd);
+}
+
+void Server::fieldList(Client &c, const std::string &table) {
+  sqlite3 *db = currentDatabase(c);
+  if (!db) return;
+  std::vector<FieldInfo> fields;
+  std::string error;
+  if (!tableFields(db, table, &fields, &error)) {
+    replyError(c, error);
+    return;
+  }
+  for (const FieldInfo &f : fields) reply(c, fieldPacket(f));
+  reply(c, kEnd);
+}
+
+// Answers one request; false when the frame is no request.
+bool Server::handleRequest(Client &c, const std::string &payload) {
+  if (!c.loggedIn) {
+    // The first frame is the client's login name; anyone is welcome.
+    c.loggedIn = true;
+    reply(c, kOk);
+    return true;
+  }
+  size_t digits = 0;
+  while (digits < payload.size() && digits < 9 && payload[digits] >= '0' && payload[digits] <= '9') digits++;
+  if (digits == 0 || digits >= payload.size() || payload[digits] != ':') return false;
+  int command = static_cast<int>(strtol(payload.substr(0, digits).c_str(), nullptr, 10));
+  std::string arg = payload.substr(digits + 1);
+  if (!arg.empty() && arg.back() == '\n') arg.pop_back();
+  std::string error;
+  switch (command) {
+    case kQuit:
+      c.quitting = true;
+      break;
+    case kInitDb:
+      if (databases_.open(arg, &error)) {
+        c.db = arg;
+        reply(c, kOk);
+      } else {
+        replyError(c, error);
+      }
+      break;
+    case kQuery:
+      query(c, arg);
+      break;
+    case kDbList:
+      listing(c, databases_.list());
+      break;
+    case kTableList: {
+      sqlite3 *db = currentDatabase(c);
+      std::vector<std::string> names;
+      if (!db) break;
+      if (tableNames(db, &names, &error)) listing(c, names);
+      else replyError(c, error);
+      break;
+    }
+    case kFieldList:
+      fieldList(c, arg);
+      break;
+    case kCreateDb:
+      if (databases_.create(arg, false, &error)) reply(c, kOk);
+      else replyError(c, error);
+      break;
+    case kDropDb:
+      if (databases_.drop(arg, &error)) reply(c, kOk);
+      else replyError(c, error);
+      break;
+    case kReloadAcl:
+      reply(c, kOk);
+      break;
+    case kShutdown:
+      reply(c, kOk);
+      shutdownRequested_ = true;
+      break;
+    default:
+      replyError(c, "Unknown command " + std::to_string(command));
+      break;
+  }
+  return true;
+}
+
+int Server::run() {
+  if (!options_.statementLog.empty()) {
+    logFd_ = open(options_.statementLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (logFd_ < 0) {
+      fprintf(stderr, "dbserver: cannot open %s: %s\n", options_.statementLog.c_str(), strerror(errno));
+      return 1;
+    }
+  }
+  if (!options_.socketPath.empty() && !listenUnix()) return 1;
+  if (options_.port >= 0 && !listenTcp()) return 1;
+
+  // SIGTERM and SIGINT are let through only while waiting in ppoll, so a
+  // stop request is never missed between the check and the wait.
+  sigset_t blocked, waitMask;
+  sigemptyset(&blocked);
+  sigaddset(&blocked, SIGTERM);
+  sigaddset(&blocked, SIGINT);
+  sigprocmask(SIG_BLOCK, &blocked, &waitMask);
+  sigdelset(&waitMask, SIGTERM);
+  sigdelset(&waitMask, SIGINT);
+  struct sigaction sa;
+  memset(&sa, 0, sizeof sa);
+  sa.sa_handler = onStopSignal;
+  sigaction(SIGTERM, &sa, nullptr);
+  sigaction(SIGINT, &sa, nullptr);
+  signal(SIGPIPE, SIG_IGN);
+
+  if (port_ >= 0) printf("dbserver ready port %d\n", port_);
+  else printf("dbserver ready\n");
+  fflush(stdout);
+
+  while (!stopSignal && !shutdownRequested_) {
+    std::vector<pollfd> fds;
+    for (int fd : listeners_) fds.push_back({fd, POLLIN, 0});
+    for (const Client &c : clients_)
+      fds.push_back({c.fd, static_cast<short>(c.out.empty() ? POLLIN : POLLOUT), 0});
+    int n = ppoll(fds.data(), fds.size(), nullptr, &waitMask);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      fprintf(stderr, "dbserver: poll: %s\n", strerror(errno));
+      return 1;
+    }
+    size_t i = 0;
+    for (; i < listeners_.size(); i++)
+      if (fds[i].revents & POLLIN) acceptClients(fds[i].fd);
+    for (auto it = clients_.begin(); it != clients_.end() && i < fds.size(); i++) {
+      Client &c = *it;
+      short ev = fds[i].revents;
+      bool keep = true;
+      if (ev & POLLOUT) keep = flush(c);
+      if (keep && (ev & (POLLIN | POLLHUP | POLLERR)) && c.out.empty()) {
+        bool open = receive(c);
+        keep = processFrames(c) && open;
+        // Answers go out at once; what does not fit waits for POLLOUT.
+        if (keep) keep = flush(c);
+      }
+      if (keep && c.quitting && c.out.empty()) keep = false;
+      if (keep) {
+        ++it;
+      } else {
+        close(c.fd);
+        it = clients_.erase(it);
+      }
+    }
+  }
+  // Answers still waiting (the one to Shutdown among them) go out if they can.
+  for (Client &c : clients_) flush(c);
+  return 0;
+}
+
+}  // namespace
+
+int runServer(const ServerOptions &options) {
+  Server server(options);
+  return server.run();
+}

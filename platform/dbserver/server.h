@@ -1,0 +1,23 @@
+// The server side of wire protocol 6: listening sockets, clients and the
+// answers to their requests.
+//
+// One thread serves every client through poll(); each request is answered
+// whole before the next is read, so every statement runs alone and is
+// atomic. A client's frame that is empty, longer than 32768 bytes or not a
+// request ("<number>:<argument>") closes that client's connection only.
+#pragma once
+
+#include <string>
+
+struct ServerOptions {
+  std::string dir;            // the databases: dir/NAME.db
+  std::string socketPath;     // UNIX socket, "" for none
+  int port = -1;              // TCP port on 127.0.0.1, -1 for none, 0 any free
+  std::string statementLog;   // file that receives every query, "" for none
+};
+
+// Serves until SIGTERM or SIGINT, or a Shutdown request. Once listening it
+// writes "dbserver ready" (with " port N" when it listens on TCP) and a
+// newline to standard output. Returns the exit status: 0, or 1 when it could
+// not start (the reason on standard error).
+int runServer(const ServerOptions &options);

@@ -1,0 +1,269 @@
+#include "store.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+// Type code and length of a declared column type ("CHAR(300)", "INT", "REAL").
+void typeFromDeclared(const char *declared, FieldInfo *field) {
+  std::string d = declared ? declared : "";
+  for (char &c : d) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  if (d.rfind("INT", 0) == 0) {
+    field->type = kTypeInt;
+    field->length = 4;
+  } else if (d.rfind("REAL", 0) == 0) {
+    field->type = kTypeReal;
+    field->length = 8;
+  } else {
+    field->type = kTypeChar;
+    size_t open = d.find('(');
+    field->length = open == std::string::npos ? 0 : static_cast<int>(strtol(d.c_str() + open + 1, nullptr, 10));
+  }
+}
+
+// Settings of every connection: unknown names in double quotes are errors,
+// not string literals; LIKE compares bytes with case.
+bool configure(sqlite3 *db, std::string *error) {
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
+  sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
+  sqlite3_busy_timeout(db, 5000);
+  char *message = nullptr;
+  if (sqlite3_exec(db, "PRAGMA case_sensitive_like=ON; PRAGMA synchronous=FULL", nullptr, nullptr, &message) !=
+      SQLITE_OK) {
+    *error = message ? message : "cannot configure the database";
+    sqlite3_free(message);
+    return false;
+  }
+  return true;
+}
+
+std::string engineError(sqlite3 *db) { return sqlite3_errmsg(db); }
+
+// Runs the statements of the schema text: '#' lines are comments, ';' ends
+// a statement.
+bool runSchema(sqlite3 *db, std::string *error) {
+  std::string text, line;
+  for (const char *p = kSchemaText; *p;) {
+    const char *end = strchr(p, '\n');
+    size_t n = end ? static_cast<size_t>(end - p) : strlen(p);
+    line.assign(p, n);
+    p += n + (end ? 1 : 0);
+    if (line.find_first_not_of(" \t") != std::string::npos && line[line.find_first_not_of(" \t")] == '#')
+      continue;
+    text += line + "\n";
+  }
+  size_t start = 0;
+  for (;;) {
+    size_t semicolon = text.find(';', start);
+    std::string piece = text.substr(start, semicolon == std::string::npos ? std::string::npos : semicolon - start);
+    if (piece.find_first_not_of(" \t\n") != std::string::npos) {
+      Statement statement;
+      QueryResult result;
+      if (!translateStatement(piece, &statement, error)) return false;
+      if (!runStatement(db, statement, &result, error)) return false;
+    }
+    if (semicolon == std::string::npos) return true;
+    start = semicolon + 1;
+  }
+}
+
+}  // namespace
+
+Databases::~Databases() {
+  for (auto &[name, db] : open_) sqlite3_close_v2(db);
+}
+
+bool Databases::validName(const std::string &name) {
+  if (name.empty() || name.size() > 64 || name[0] == '-') return false;
+  for (char c : name)
+    if (!isalnum(static_cast<unsigned char>(c)) && c != '_' && c != '-') return false;
+  return true;
+}
+
+sqlite3 *Databases::open(const std::string &name, std::string *error) {
+  if (!validName(name)) {
+    *error = "Unknown database \"" + name.substr(0, 64) + "\"";
+    return nullptr;
+  }
+  auto it = open_.find(name);
+  if (it != open_.end()) return it->second;
+  if (access(path(name).c_str(), F_OK) != 0) {
+    *error = "Unknown database \"" + name + "\"";
+    return nullptr;
+  }
+  sqlite3 *db = nullptr;
+  if (sqlite3_open_v2(path(name).c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) != SQLITE_OK) {
+    *error = "Cannot open database \"" + name + "\": " + (db ? engineError(db) : std::string("no memory"));
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  if (!configure(db, error)) {
+    sqlite3_close_v2(db);
+    return nullptr;
+  }
+  open_[name] = db;
+  return db;
+}
+
+bool Databases::create(const std::string &name, bool withSchema, std::string *error) {
+  if (!validName(name)) {
+    *error = "Bad database name \"" + name.substr(0, 64) + "\"";
+    return false;
+  }
+  // O_EXCL: an existing database is never overwritten. An empty file is an
+  // empty SQLite database.
+  int fd = ::open(path(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *error = errno == EEXIST ? "Database \"" + name + "\" exists"
+                             : "Cannot create database \"" + name + "\": " + strerror(errno);
+    return false;
+  }
+  close(fd);
+  if (!withSchema) return true;
+  sqlite3 *db = open(name, error);
+  if (db && runSchema(db, error)) return true;
+  std::string ignored;
+  drop(name, &ignored);
+  return false;
+}
+
+bool Databases::drop(const std::string &name, std::string *error) {
+  auto it = open_.find(name);
+  if (it != open_.end()) {
+    sqlite3_close_v2(it->second);
+    open_.erase(it);
+  }
+  if (!validName(name) || unlink(path(name).c_str()) != 0) {
+    *error = "Unknown database \"" + name.substr(0, 64) + "\"";
+    return false;
+  }
+  unlink((path(name) + "-journal").c_str());
+  return true;
+}
+
+std::vector<std::string> Databases::list() const {
+  std::vector<std::string> names;
+  DIR *d = opendir(dir_.c_str());
+  if (!d) return names;
+  while (dirent *e = readdir(d)) {
+    std::string file = e->d_name;
+    if (file.size() > 3 && file.compare(file.size() - 3, 3, ".db") == 0) {
+      std::string name = file.substr(0, file.size() - 3);
+      if (validName(name)) names.push_back(name);
+    }
+  }
+  closedir(d);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, std::string *error) {
+  sqlite3_stmt *stmt = nullptr;
+  const char *tail = nullptr;
+  if (sqlite3_prepare_v2(db, statement.sql.c_str(), static_cast<int>(statement.sql.size()), &stmt, &tail) !=
+      SQLITE_OK) {
+    *error = engineError(db);
+    return false;
+  }
+  if (!stmt || (tail && *tail)) {
+    sqlite3_finalize(stmt);
+    *error = "Exactly one statement expected";
+    return false;
+  }
+  for (size_t i = 0; i < statement.params.size(); i++) {
+    const std::string &p = statement.params[i];
+    sqlite3_bind_text(stmt, static_cast<int>(i + 1), p.data(), static_cast<int>(p.size()), SQLITE_TRANSIENT);
+  }
+  int columns = sqlite3_column_count(stmt);
+  result->hasColumns = columns > 0;
+  result->rows.clear();
+  result->fields.clear();
+  for (int i = 0; i < columns; i++) {
+    FieldInfo field;
+    const char *table = sqlite3_column_table_name(stmt, i);
+    const char *origin = sqlite3_column_origin_name(stmt, i);
+    field.name = origin ? origin : sqlite3_column_name(stmt, i);
+    const char *declared = sqlite3_column_decltype(stmt, i);
+    if (table && origin) {
+      field.table = table;
+      int notNull = 0, primaryKey = 0;
+      const char *type = nullptr;
+      if (sqlite3_table_column_metadata(db, nullptr, table, origin, &type, nullptr, &notNull, &primaryKey,
+                                        nullptr) == SQLITE_OK) {
+        declared = type;
+        field.notNull = notNull != 0;
+        field.primaryKey = primaryKey != 0;
+      }
+    }
+    typeFromDeclared(declared, &field);
+    result->fields.push_back(field);
+  }
+  int rc;
+  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+    std::vector<Value> row;
+    for (int i = 0; i < columns; i++) {
+      if (sqlite3_column_type(stmt, i) == SQLITE_NULL) {
+        row.push_back(std::nullopt);
+      } else {
+        const unsigned char *text = sqlite3_column_text(stmt, i);
+        int n = sqlite3_column_bytes(stmt, i);
+        row.push_back(std::string(reinterpret_cast<const char *>(text), static_cast<size_t>(n)));
+      }
+    }
+    result->rows.push_back(std::move(row));
+  }
+  if (rc != SQLITE_DONE) {
+    *error = engineError(db);
+    sqlite3_finalize(stmt);
+    result->rows.clear();
+    return false;
+  }
+  result->changes = result->hasColumns ? 0 : sqlite3_changes(db);
+  sqlite3_finalize(stmt);
+  return true;
+}
+
+bool tableNames(sqlite3 *db, std::vector<std::string> *names, std::string *error) {
+  Statement statement{
+      "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name",
+      {}};
+  QueryResult result;
+  if (!runStatement(db, statement, &result, error)) return false;
+  names->clear();
+  for (const auto &row : result.rows)
+    if (row[0]) names->push_back(*row[0]);
+  return true;
+}
+
+bool tableFields(sqlite3 *db, const std::string &table, std::vector<FieldInfo> *fields, std::string *error) {
+  fields->clear();
+  if (!isIdentifier(table)) {
+    *error = "Unknown table \"" + table.substr(0, 64) + "\"";
+    return false;
+  }
+  // table_info: cid, name, type, notnull, dflt_value, pk
+  Statement statement{"PRAGMA table_info(\"" + table + "\")", {}};
+  QueryResult result;
+  if (!runStatement(db, statement, &result, error)) return false;
+  if (result.rows.empty()) {
+    *error = "Unknown table \"" + table + "\"";
+    return false;
+  }
+  for (const auto &row : result.rows) {
+    FieldInfo field;
+    field.table = table;
+    field.name = row[1].value_or("");
+    typeFromDeclared(row[2] ? row[2]->c_str() : nullptr, &field);
+    field.notNull = row[3].value_or("0") != "0";
+    field.primaryKey = row[5].value_or("0") != "0";
+    fields->push_back(field);
+  }
+  return true;
+}

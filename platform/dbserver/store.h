@@ -1,0 +1,78 @@
+// The databases of the server: DIR/NAME.db, one SQLite file each, and the
+// execution of translated statements on them.
+//
+// Type codes in field descriptions: 1 int (length 4), 2 char (its declared
+// length), 3 real (length 8).
+#pragma once
+
+#include <sqlite3.h>
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "dialect.h"
+
+// The schema text (schema.sql), compiled in.
+extern const char kSchemaText[];
+
+constexpr int kTypeInt = 1;
+constexpr int kTypeChar = 2;
+constexpr int kTypeReal = 3;
+
+struct FieldInfo {
+  std::string table;
+  std::string name;
+  int type = kTypeChar;
+  int length = 0;
+  bool notNull = false;
+  bool primaryKey = false;
+};
+
+// A column value: the bytes as text, or nothing for SQL NULL.
+typedef std::optional<std::string> Value;
+
+struct QueryResult {
+  bool hasColumns = false;                // a statement that yields rows
+  std::vector<std::vector<Value>> rows;
+  std::vector<FieldInfo> fields;          // one per column
+  int changes = 0;                        // rows changed by a statement without columns
+};
+
+// The database files of one directory with their open connections.
+class Databases {
+ public:
+  explicit Databases(const std::string &dir) : dir_(dir) {}
+  ~Databases();
+  Databases(const Databases &) = delete;
+  Databases &operator=(const Databases &) = delete;
+
+  // True for a database name the server accepts: 1 to 64 letters, digits,
+  // '_' and '-', not beginning with '-'. Only such names become file names.
+  static bool validName(const std::string &name);
+  // The open connection of an existing database, or null (*error set).
+  sqlite3 *open(const std::string &name, std::string *error);
+  // Creates an empty database; with the schema when withSchema. false with
+  // *error set when the name is bad, the database exists or creation failed
+  // (a half-made file is removed).
+  bool create(const std::string &name, bool withSchema, std::string *error);
+  // Closes and removes a database. false with *error set when there is none.
+  bool drop(const std::string &name, std::string *error);
+  // The names of the databases, sorted.
+  std::vector<std::string> list() const;
+
+ private:
+  std::string path(const std::string &name) const { return dir_ + "/" + name + ".db"; }
+  std::string dir_;
+  std::map<std::string, sqlite3 *> open_;
+};
+
+// Runs one translated statement. false with *error set (the engine's text)
+// when it fails; a failed statement changes nothing.
+bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, std::string *error);
+// The names of the tables of a database, sorted.
+bool tableNames(sqlite3 *db, std::vector<std::string> *names, std::string *error);
+// The field descriptions of a table; false with *error set when there is no
+// such table.
+bool tableFields(sqlite3 *db, const std::string &table, std::vector<FieldInfo> *fields, std::string *error);

@@ -1,0 +1,401 @@
+// The stand-in database server: the statements the system sends, several
+// clients, restarts, hostile clients, the statement log, the command line.
+#include <gtest/gtest.h>
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "dbserver.h"
+#include "msql.h"
+#include "process.h"
+
+namespace {
+
+// A wire frame: 4-byte little-endian length and the payload.
+std::string frameOf(const std::string &payload) {
+  uint32_t n = static_cast<uint32_t>(payload.size());
+  std::string f;
+  for (int i = 0; i < 4; i++) f += static_cast<char>((n >> (8 * i)) & 0xff);
+  return f + payload;
+}
+
+// A client speaking raw bytes, for what the client library never sends.
+class RawClient {
+ public:
+  explicit RawClient(const std::string &unixPath) {
+    fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un addr;
+    memset(&addr, 0, sizeof addr);
+    addr.sun_family = AF_UNIX;
+    memcpy(addr.sun_path, unixPath.data(), unixPath.size());
+    if (connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) closeFd();
+  }
+  explicit RawClient(int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr;
+    memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    if (connect(fd_, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0) closeFd();
+  }
+  ~RawClient() { closeFd(); }
+  bool connected() const { return fd_ >= 0; }
+  void send(const std::string &bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
+  // The next frame's payload, or "<closed>" / "<timeout>".
+  std::string frame() {
+    std::string h = readBytes(4);
+    if (h.size() < 4) return h;
+    const unsigned char *u = reinterpret_cast<const unsigned char *>(h.data());
+    uint32_t n = u[0] | (u[1] << 8) | (u[2] << 16) | (static_cast<uint32_t>(u[3]) << 24);
+    return readBytes(n);
+  }
+  // The greeting, then the login line and its reply.
+  bool login() { return frame().rfind("0:6:", 0) == 0 && (send(frameOf("tester\n")), frame() == "0:\n"); }
+  // True when the server closes the connection (within 5 seconds); what it
+  // sends before is skipped.
+  bool closedByServer() {
+    for (;;) {
+      char buf[4096];
+      pollfd p = {fd_, POLLIN, 0};
+      if (poll(&p, 1, 5000) != 1) return false;
+      ssize_t r = read(fd_, buf, sizeof buf);
+      if (r <= 0) return r == 0 || errno == ECONNRESET;
+    }
+  }
+
+ private:
+  std::string readBytes(size_t n) {
+    std::string out;
+    while (out.size() < n) {
+      pollfd p = {fd_, POLLIN, 0};
+      if (poll(&p, 1, 5000) != 1) return "<timeout>";
+      char buf[4096];
+      ssize_t r = read(fd_, buf, std::min(sizeof buf, n - out.size()));
+      if (r <= 0) return "<closed>";
+      out.append(buf, static_cast<size_t>(r));
+    }
+    return out;
+  }
+  void closeFd() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+  }
+  int fd_ = -1;
+};
+
+class DbServerTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(server_.start());
+    setenv("MSQL_UNIX_PORT", server_.socketPath().c_str(), 1);
+  }
+  int connectDb() {
+    int sock = msqlConnect(nullptr);
+    EXPECT_GE(sock, 0) << msqlErrMsg;
+    if (sock >= 0) {
+      EXPECT_EQ(msqlSelectDB(sock, "vovuvuza"), 0) << msqlErrMsg;
+    }
+    return sock;
+  }
+  void exec(int sock, const std::string &statement) {
+    EXPECT_EQ(msqlQuery(sock, statement.c_str()), 0) << statement << ": " << msqlErrMsg;
+  }
+  // Rows of a select, columns joined with '|', NULL as "<null>".
+  std::vector<std::string> rows(int sock, const std::string &query) {
+    std::vector<std::string> out;
+    if (msqlQuery(sock, query.c_str()) != 0) return {std::string("<error> ") + msqlErrMsg};
+    MsqlResult *r = msqlStoreResult();
+    if (!r) return {"<no result>"};
+    while (MsqlRow row = msqlFetchRow(r)) {
+      std::string line;
+      for (int i = 0; i < r->numFields; i++) line += (i ? "|" : "") + std::string(row[i] ? row[i] : "<null>");
+      out.push_back(line);
+    }
+    msqlFreeResult(r);
+    return out;
+  }
+
+  testsupport::TempDir tmp_{"dbserver"};
+  testsupport::DbServer::Options options_ = [] {
+    testsupport::DbServer::Options o;
+    o.statementLog = true;
+    return o;
+  }();
+  testsupport::DbServer server_{tmp_.sub("db"), options_};
+};
+
+typedef std::vector<std::string> Rows;
+
+}  // namespace
+
+TEST_F(DbServerTest, ExecutesEveryStatementTheSystemSends) {
+  int sock = connectDb();
+  ASSERT_GE(sock, 0);
+  // ids
+  exec(sock, "INSERT INTO ids (tabname,tabid) VALUES ('statistic',0)");
+  EXPECT_EQ(rows(sock, "SELECT tabid FROM ids WHERE tabname='statistic'"), Rows{"0"});
+  exec(sock, "UPDATE ids SET tabid=3 WHERE tabname='statistic'");
+  EXPECT_EQ(rows(sock, "SELECT * FROM ids LIMIT 1"), Rows{"statistic|3"});
+
+  // statistic: a month is YYYYMM00 and found by YYYYMM00..YYYYMM99.
+  exec(sock, "DELETE FROM statistic WHERE user='ivan' AND date=19980500");
+  exec(sock, "INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
+             "(1,'ivan',19980500,'mail','s00000001','ru',12.500000,'mb',125.000000)");
+  exec(sock, "INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
+             "(2,'ivan',19980500,'fee','misc','ru',1.000000,'-',300.000000)");
+  exec(sock, "INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
+             "(3,'ivan',19980600,'fee','misc','ru',1.000000,'-',300.000000)");
+  EXPECT_EQ(rows(sock, "SELECT name,group,amount,sum,sname FROM statistic WHERE user='ivan' AND "
+                       "date>=19980500 AND date<=19980599 ORDER BY group"),
+            (Rows{"fee|misc|1.0|300.0|-", "mail|s00000001|12.5|125.0|mb"}));
+  EXPECT_EQ(rows(sock, "SELECT sum FROM statistic WHERE user='ivan' AND date>=19980500 AND date<=19980699").size(),
+            3u);
+  exec(sock, "DELETE FROM statistic WHERE user='ivan' AND date=19980500");
+  EXPECT_EQ(rows(sock, "SELECT id FROM statistic"), Rows{"3"});
+
+  // accounts, with the final blank of its insert and a KOI8-R comment.
+  const std::string cmt = "\xf5\xd3\xcc\xd5\xc7\xc9 05.1998";
+  exec(sock, "INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (1,'ivan',19980305,-425.00,'" + cmt + "',0) ");
+  exec(sock, "INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (2,'ivan',19980301,500.00,'b',0) ");
+  exec(sock, "INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (3,'ivan',19980301,10.00,'a',0) ");
+  EXPECT_EQ(rows(sock, "SELECT date,sum,cmt FROM accounts WHERE user='ivan' AND date>=19980301 AND "
+                       "date<=19980331 ORDER BY date,cmt"),
+            (Rows{"19980301|10.0|a", "19980301|500.0|b", "19980305|-425.0|" + cmt}));
+  EXPECT_EQ(rows(sock, "SELECT date,sum,cmt FROM accounts WHERE user='ivan' AND date<=19980304").size(), 2u);
+
+  // rates: the newest strictly before the day asked for.
+  exec(sock, "INSERT INTO rates (id,date,name,rate) VALUES (1,19980415,'USD',5.800)");
+  exec(sock, "INSERT INTO rates (id,date,name,rate) VALUES (2,19980310,'USD',5.500)");
+  EXPECT_EQ(rows(sock, "SELECT rate,date FROM rates WHERE name='USD' AND date<19980431 ORDER BY date DESC LIMIT 1"),
+            Rows{"5.8|19980415"});
+  EXPECT_EQ(rows(sock, "SELECT rate,date FROM rates WHERE name='USD' AND date<19980415 ORDER BY date DESC LIMIT 1"),
+            Rows{"5.5|19980310"});
+
+  // sgroups and snames; descriptions of 300 characters with quotes.
+  const std::string descr = "Mail \\'service\\' " + std::string(282, 'd');
+  const std::string stored = "Mail 'service' " + std::string(282, 'd');
+  ASSERT_EQ(stored.size(), 297u);
+  exec(sock, "INSERT INTO sgroups (id,lang,name,descr) VALUES (1,'ru','s00000001','" + descr + "xyz')");
+  EXPECT_EQ(rows(sock, "SELECT name FROM sgroups WHERE descr='" + descr + "xyz' AND lang='ru'"), Rows{"s00000001"});
+  EXPECT_EQ(rows(sock, "SELECT name FROM sgroups WHERE descr='" + descr + "xyz' AND lang='en'"), Rows{});
+  EXPECT_EQ(rows(sock, "SELECT descr FROM sgroups WHERE name='s00000001' AND lang='ru'"), Rows{stored + "xyz"});
+  exec(sock, "INSERT INTO snames (id,lang,name,descr) VALUES (1,'ru','mail','old')");
+  EXPECT_EQ(rows(sock, "SELECT descr FROM snames WHERE name='mail' AND lang='ru'"), Rows{"old"});
+  exec(sock, "UPDATE snames SET descr='new \\\\ one' WHERE name='mail' AND lang='ru'");
+  EXPECT_EQ(rows(sock, "SELECT descr FROM snames WHERE name='mail' AND lang='ru'"), Rows{"new \\ one"});
+  msqlClose(sock);
+}
+
+TEST_F(DbServerTest, LiteralsNeverBecomeStatements) {
+  int sock = connectDb();
+  ASSERT_GE(sock, 0);
+  const char *evil[] = {"x'; DROP TABLE ids; --", "x\" OR \"1\"=\"1", "x?", "x\\", "'", "%_"};
+  int id = 1;
+  for (const char *text : evil) {
+    std::string quoted;  // as the data layer quotes
+    for (const char *p = text; *p; p++) {
+      if (*p == '\'' || *p == '\\') quoted += '\\';
+      quoted += *p;
+    }
+    exec(sock, "INSERT INTO snames (id,lang,name,descr) VALUES (" + std::to_string(id++) + ",'ru','n','" + quoted +
+                   "')");
+    EXPECT_EQ(rows(sock, "SELECT descr FROM snames WHERE descr='" + quoted + "'"), Rows{text});
+  }
+  EXPECT_EQ(rows(sock, "SELECT tabid FROM ids"), Rows{});  // still there
+  // Statements outside the dialect are refused.
+  for (const char *bad : {"SELECT * FROM ids; DELETE FROM ids", "ATTACH DATABASE 'x' AS y",
+                          "PRAGMA table_info(ids)", "SELECT * FROM ids -- comment", "SELECT `tabid` FROM ids"}) {
+    EXPECT_EQ(msqlQuery(sock, bad), -1) << bad;
+    EXPECT_NE(std::string(msqlErrMsg), "") << bad;
+  }
+  EXPECT_FALSE(testsupport::fileExists(server_.dataDir() + "/x"));
+  // Names of databases never leave the data directory.
+  EXPECT_EQ(msqlCreateDB(sock, "../evil"), -1);
+  EXPECT_EQ(msqlSelectDB(sock, "../db/data/vovuvuza"), -1);
+  EXPECT_EQ(msqlDropDB(sock, "../data/vovuvuza"), -1);
+  EXPECT_FALSE(testsupport::fileExists(server_.dir() + "/evil.db"));
+  msqlClose(sock);
+}
+
+TEST_F(DbServerTest, ServesSeveralClientsAtOnce) {
+  // An idle client and one stuck in the middle of a frame block nobody.
+  RawClient stuck(server_.socketPath());
+  ASSERT_TRUE(stuck.login());
+  stuck.send(std::string("\x64\x00\x00\x00", 4) + "3:SELECT");
+  int idle = connectDb();
+  ASSERT_GE(idle, 0);
+
+  constexpr int kClients = 4, kRows = 40;
+  std::vector<pid_t> children;
+  for (int c = 0; c < kClients; c++) {
+    pid_t pid = fork();
+    if (pid == 0) {
+      int sock = msqlConnect(nullptr);
+      if (sock < 0 || msqlSelectDB(sock, "vovuvuza") < 0) _exit(1);
+      for (int i = 0; i < kRows; i++) {
+        std::string q = "INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (" + std::to_string(c * 1000 + i) +
+                        ",'u" + std::to_string(c) + "',19980301,1.00,'c',0) ";
+        if (msqlQuery(sock, q.c_str()) < 0) _exit(2);
+        if (msqlQuery(sock, "SELECT id FROM accounts") < 0) _exit(3);
+        msqlFreeResult(msqlStoreResult());
+      }
+      msqlClose(sock);
+      _exit(0);
+    }
+    children.push_back(pid);
+  }
+  for (pid_t pid : children) {
+    int status = -1;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+  Rows ids = rows(idle, "SELECT id FROM accounts");
+  EXPECT_EQ(ids.size(), size_t(kClients * kRows));
+  EXPECT_EQ(std::set<std::string>(ids.begin(), ids.end()).size(), size_t(kClients * kRows));
+  for (int c = 0; c < kClients; c++)
+    EXPECT_EQ(rows(idle, "SELECT id FROM accounts WHERE user='u" + std::to_string(c) + "'").size(), size_t(kRows));
+  msqlClose(idle);
+}
+
+TEST_F(DbServerTest, RestartKeepsTheData) {
+  int sock = connectDb();
+  ASSERT_GE(sock, 0);
+  exec(sock, "INSERT INTO rates (id,date,name,rate) VALUES (1,19980415,'USD',5.800)");
+  exec(sock, "INSERT INTO ids (tabname,tabid) VALUES ('rates',1)");
+  // Stopped with a client still connected.
+  ASSERT_TRUE(server_.stop());
+  EXPECT_EQ(msqlQuery(sock, "SELECT * FROM rates"), -1);
+  EXPECT_STREQ(msqlErrMsg, "MSQL server has gone away");
+  ASSERT_TRUE(server_.start());
+  sock = connectDb();
+  ASSERT_GE(sock, 0);
+  EXPECT_EQ(rows(sock, "SELECT id,date,name,rate FROM rates"), Rows{"1|19980415|USD|5.8"});
+  EXPECT_EQ(rows(sock, "SELECT tabname,tabid FROM ids"), Rows{"rates|1"});
+  msqlClose(sock);
+}
+
+TEST_F(DbServerTest, HostileClientsLoseOnlyTheirOwnConnection) {
+  int sock = connectDb();
+  ASSERT_GE(sock, 0);
+  {
+    RawClient c(server_.socketPath());
+    ASSERT_TRUE(c.connected());
+    c.send(std::string("\xff\xff\xff\x7f") + std::string(60, '\x9c'));  // over-long frame
+    EXPECT_TRUE(c.closedByServer());
+  }
+  {
+    RawClient c(server_.socketPath());
+    c.send(frameOf(std::string(32768, 'x')));  // a full frame is a fine login name
+    EXPECT_EQ(c.frame().substr(0, 4), "0:6:");
+    EXPECT_EQ(c.frame(), "0:\n");
+    c.send(std::string("\x01\x80\x00\x00", 4));  // 32769 bytes announced
+    EXPECT_TRUE(c.closedByServer());
+  }
+  {
+    RawClient c(server_.socketPath());
+    ASSERT_TRUE(c.login());
+    c.send(frameOf("42:\n"));
+    EXPECT_EQ(c.frame(), "-1:Unknown command 42\n");
+    c.send(std::string(4, '\0'));  // an empty frame
+    EXPECT_TRUE(c.closedByServer());
+  }
+  {
+    RawClient c(server_.socketPath());
+    ASSERT_TRUE(c.login());
+    c.send(frameOf("no request"));
+    EXPECT_TRUE(c.closedByServer());
+  }
+  {
+    RawClient c(server_.port());
+    ASSERT_TRUE(c.connected());
+    std::string noise;
+    for (int i = 0; i < 5000; i++) noise += static_cast<char>((i * 7919) & 0xff);
+    c.send(noise);
+    EXPECT_TRUE(c.closedByServer());
+  }
+  {
+    RawClient c(server_.port());
+    ASSERT_TRUE(c.login());
+    c.send(frameOf("2:vovuvuza\n") + frameOf("3:SELECT tabid FROM ids\n") + frameOf("1:\n"));
+    EXPECT_EQ(c.frame(), "0:\n");
+    EXPECT_EQ(c.frame(), "1:1\n");
+    EXPECT_EQ(c.frame(), "-100:\n");
+    EXPECT_EQ(c.frame(), "3:ids5:tabid1:11:41:N1:N");
+    EXPECT_EQ(c.frame(), "-100:\n");
+    EXPECT_TRUE(c.closedByServer());  // after Quit
+  }
+  exec(sock, "INSERT INTO ids (tabname,tabid) VALUES ('accounts',7)");
+  EXPECT_EQ(rows(sock, "SELECT tabid FROM ids"), Rows{"7"});
+  msqlClose(sock);
+}
+
+TEST_F(DbServerTest, StatementLogHoldsEveryQueryAsReceived) {
+  int sock = connectDb();
+  ASSERT_GE(sock, 0);
+  std::vector<std::string> sent = {
+      "SELECT * FROM ids LIMIT 1",
+      "INSERT INTO snames (id,lang,name,descr) VALUES (1,'ru','mail','\xf0\xcf\xde\xd4\xc1 \\'x\\'')",
+      "SELECT nosuch FROM snames",
+      "UPDATE snames SET descr='y' WHERE name='mail' AND lang='ru'",
+  };
+  std::string expected;
+  for (const std::string &q : sent) {
+    msqlQuery(sock, q.c_str());
+    expected += q + "\n";
+  }
+  msqlClose(sock);
+  EXPECT_EQ(server_.statements(), expected);
+}
+
+TEST(DbServerCommandLine, InitAndOptions) {
+  testsupport::TempDir tmp("dbservercli");
+  testsupport::RunSpec spec;
+  spec.program = "dbserver";
+  spec.overlay = false;
+  spec.timeoutSeconds = 20;
+
+  spec.args = {"-D", tmp.sub("data"), "--init", "base"};
+  EXPECT_EQ(testsupport::run(spec).status, 0);
+  EXPECT_TRUE(testsupport::fileExists(tmp.sub("data/base.db")));
+  testsupport::RunResult r = testsupport::run(spec);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "dbserver: Database \"base\" exists\n");
+  spec.args = {"-D", tmp.sub("data"), "--init", "../base"};
+  EXPECT_EQ(testsupport::run(spec).status, 1);
+
+  for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
+           {}, {"-s", tmp.sub("s")}, {"-D", tmp.sub("data")}, {"-D", tmp.sub("data"), "-p", "70000"},
+           {"-D", tmp.sub("data"), "-x"}, {"-D", tmp.sub("nodir"), "-s", tmp.sub("s")}}) {
+    spec.args = args;
+    r = testsupport::run(spec);
+    EXPECT_EQ(r.status, 1) << testing::PrintToString(args);
+    EXPECT_NE(r.err, "") << testing::PrintToString(args);
+  }
+
+  // A second server on a socket in use gives up; the first serves on.
+  testsupport::DbServer server(tmp.sub("db"));
+  ASSERT_TRUE(server.start());
+  spec.args = {"-D", server.dataDir(), "-s", server.socketPath()};
+  r = testsupport::run(spec);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_NE(r.err.find("already listens"), std::string::npos) << r.err;
+  setenv("MSQL_UNIX_PORT", server.socketPath().c_str(), 1);
+  int sock = msqlConnect(nullptr);
+  EXPECT_GE(sock, 0) << msqlErrMsg;
+  if (sock >= 0) msqlClose(sock);
+  EXPECT_TRUE(server.stop());
+  EXPECT_FALSE(testsupport::fileExists(server.socketPath()));
+}
