@@ -7,7 +7,8 @@
 // each class got its first entry.
 //
 // mail.cf: text lines read in pieces of at most 2047 characters, split into
-// words at white space without quoting. A word beginning with '#' and every
+// words at white space without quoting (sepwords: the first 100 words of a
+// line count, any further ones are dropped). A word beginning with '#' and every
 // word after it are dropped; lines without words are skipped. Keywords:
 //   class NAME               makes NAME (first 16 characters) the current class
 //   from|to|any PATTERN...   entries of kind from, to or any in the current class
