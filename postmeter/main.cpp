@@ -38,15 +38,12 @@ namespace {
 int main(int argc, char **argv) {
   const char *onlyUser = nullptr;
   const char *output = nullptr;
-  bool levelGiven = false;
-  int32_t level = 0;
   int option;
   while ((option = getopt(argc, argv, "Hx:o:u:s")) != -1) {
     switch (option) {
       case 'x':
-        level = static_cast<int32_t>(strtol(optarg, nullptr, 10));
-        levelGiven = true;
-        debugLevel = level;
+        // A debug-level line of the configuration, read later, replaces it.
+        debugLevel = static_cast<int32_t>(strtol(optarg, nullptr, 10));
         break;
       case 'o':
         output = optarg;
@@ -64,8 +61,6 @@ int main(int argc, char **argv) {
   if (optind >= argc) usage();
 
   initConfig();
-  // -x wins over a debug-level line of the configuration.
-  if (levelGiven) debugLevel = level;
 
   if (!readMailCf(nullptr)) fatal(1, "Can't get common mail services configuration");
   if (onlyUser)

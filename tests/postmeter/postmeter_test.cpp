@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "dbserver.h"
 #include "process.h"
 
 using testsupport::RunResult;
@@ -58,7 +59,7 @@ struct Node {
   }
   // A user of the user base, with a mail.cf unless mailCf is empty.
   void addUser(const std::string &name, const std::string &mailCf) {
-    testsupport::writeFile(userFile(name, "user.cf"), "lang en\n");
+    testsupport::writeFile(userFile(name, "user.cf"), "prices std.lst\n");
     if (!mailCf.empty()) testsupport::writeFile(userFile(name, "mail.cf"), mailCf);
   }
   std::string userFile(const std::string &user, const std::string &name) const {
@@ -340,4 +341,30 @@ TEST(Postmeter, TracesClassificationAtDebugLevels) {
   EXPECT_NE(r.err.find("user john hit(from): john\n"), std::string::npos);
   EXPECT_NE(r.err.find("service friends(john) hit(to): local!example.com!bob\n"),
             std::string::npos);
+}
+
+TEST(Postmeter, WritesCounterFilesThatTallymillPrices) {
+  if (!testsupport::fileExists(testsupport::binPath("tallymill"))) GTEST_SKIP() << "no tallymill";
+  Node node;
+  testsupport::DbServer db(node.home.sub("db"));
+  ASSERT_TRUE(db.start());
+  node.config = testsupport::configFor(node.home.path(), db.config());
+  // The class names are the counters the formulas use.
+  testsupport::writeFile(node.home.sub("prices/std.lst"),
+                         "inet  inet  2\n"
+                         "local local*0.5  1\n");
+  ASSERT_EQ(node.run({"-o", "~mail.st", "-"}, "kate bob@example.com 10 a b\n").status, 0);
+  ASSERT_EQ(node.run({"-o", "~mail.st", "-"}, "kate bob@example.com 5 a b\nkate john 8 a b\n")
+                .status,
+            0);
+
+  RunSpec spec;
+  spec.program = "tallymill";
+  spec.args = {"-u", "kate", "-o", "-", "-Y", "2026", "-M", "12"};
+  spec.etc = {{"korvix-1.3.conf", node.config}};
+  RunResult r = testsupport::run(spec);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out,
+            "20261200 kate inet misc 15.000000 - 30.000000 inet\n"
+            "20261200 kate local misc 4.000000 - 4.000000 local\n");
 }
