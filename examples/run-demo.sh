@@ -15,10 +15,15 @@ work=$(mktemp -d /tmp/korvix-demo.XXXXXX)
 server=
 
 cleanup() {
-  [ -n "$server" ] && kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+  if [ -n "$server" ]; then
+    kill "$server" 2>/dev/null && wait "$server" 2>/dev/null
+    server=
+  fi
   rm -rf "$work"
 }
-trap cleanup EXIT INT TERM
+# Also when the output is cut short (a pager or head closing the pipe).
+trap cleanup EXIT
+trap 'cleanup; exit 1' INT TERM HUP PIPE
 
 home=$work/home
 cp -a "$root/examples/node" "$home"
