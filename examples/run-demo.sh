@@ -1,5 +1,6 @@
 #!/bin/sh
-# The main job on the sample node: a month of counters priced into table
+# The main job on the sample node: a month of mail traffic measured into
+# per-user counter files, then every user's counters priced into table
 # `statistic`, once in database mode and once as text lines.
 #
 # Everything happens in a temporary folder: a copy of examples/node as the
@@ -48,6 +49,15 @@ run() {
 server=$!
 i=0
 while [ ! -S "$work/db.sock" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
+
+echo "== postmeter -o ~mail.st traffic (mail traffic into each user's counter file)"
+run "$bin/postmeter" -o "~mail.st" "$home/traffic"
+for f in "$home"/userbase/*/*/mail.st "$home"/userbase/*/*/*/mail.st; do
+  [ -f "$f" ] || continue
+  echo "-- ${f#$home/}"
+  cat "$f"
+done
+echo
 
 echo "== tallymill -a (database mode, month from .month: $(cat "$home/.month"))"
 run "$bin/tallymill" -a

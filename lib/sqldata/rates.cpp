@@ -8,7 +8,7 @@
 #include "config.h"
 #include "mailagent.h"
 #include "memory.h"
-#include "quote.h"
+#include "sqlquote.h"
 #include "sqldata.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include "config.h"
 #include "language.h"
 #include "memory.h"
-#include "quote.h"
+#include "sqlquote.h"
 #include "sqldata.h"
 
 namespace {

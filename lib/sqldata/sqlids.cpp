@@ -6,7 +6,7 @@
 
 #include "locks.h"
 #include "memory.h"
-#include "quote.h"
+#include "sqlquote.h"
 #include "sqldata.h"
 
 namespace {

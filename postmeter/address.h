@@ -1,0 +1,40 @@
+// Mail addresses in one normal form, and the patterns matched against them.
+//
+// Traffic lines carry addresses in every form mail systems write: local
+// names, '!' paths, '@' addresses and '%' relays. The normal form is a
+// '!'-separated path: the route first (':' written as '!', runs of
+// separators collapsed, "LOCAL!" for an empty or rooted route), then the
+// parts of an '@'/'%' address from right to left, so that the domain comes
+// before the local name:
+//   user@host        -> LOCAL!host!user
+//   user%relay@host  -> LOCAL!host!relay!user
+//   gw!user@host     -> gw!host!user
+// Case is left alone here; the caller lower-cases the result.
+#pragma once
+
+struct MailClassEntry;
+
+// Room a caller gives normaliseAddress beyond the address's length: the
+// normal form is at most 7 characters longer than the address.
+constexpr unsigned kNormalSlack = 8;
+
+// True for an address character: with the setting legal-chars, a character
+// whose lower-case form is listed there; otherwise letters, digits and
+// "-._[]/=".
+bool isAddressChar(char c);
+// Writes [start, end) into dest as a route ("LOCAL!" first when the piece is
+// empty or begins with '!' or ':'; ':' as '!'; no '!' after a '!') and a zero
+// byte. dest holds at least end - start + 7 bytes. Returns dest.
+char *copyRoute(char *dest, const char *start, const char *end);
+// The normal form of address in dest, which holds at least
+// strlen(address) + kNormalSlack bytes; null (dest undefined) when the
+// address holds a character that is neither an address character nor a
+// separator where one is read.
+char *normaliseAddress(char *dest, const char *address);
+// Compiles pattern into entry->pattern as a POSIX extended expression without
+// sub-matches; anchored, "^" + pattern + "$" is compiled, and a failure is
+// logged as "Can't compile regex `...'". Returns 0 or the regcomp error code;
+// the entry holds a compiled pattern only after 0.
+int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored);
+// True when the entry's compiled pattern matches address.
+bool regexMatch(const MailClassEntry *entry, const char *address);

@@ -1,0 +1,17 @@
+// Class patterns compiled and matched against normalised addresses.
+#include <string>
+
+#include "address.h"
+#include "core.h"
+#include "mailcf.h"
+
+int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored) {
+  std::string text = anchored ? std::string("^") + pattern + "$" : std::string(pattern);
+  int rc = regcomp(&entry->pattern, text.c_str(), REG_EXTENDED | REG_NOSUB);
+  if (rc != 0 && anchored) error("Can't compile regex `%s'", text.c_str());
+  return rc;
+}
+
+bool regexMatch(const MailClassEntry *entry, const char *address) {
+  return regexec(&entry->pattern, address, 0, nullptr, 0) == 0;
+}

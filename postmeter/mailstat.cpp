@@ -1,0 +1,140 @@
+// The byte table, the totals output and the per-class listing (see mailstat.h).
+#include "mailstat.h"
+
+#include <sys/stat.h>
+
+#include <cinttypes>
+#include <cstring>
+#include <string>
+
+#include "core.h"
+#include "userbase.h"
+
+namespace {
+
+// The table's arrays grow in steps of this many entries.
+constexpr unsigned kTableStep = 10;
+
+// Grows array (count entries in use) by kTableStep entries when it is full.
+template <typename T>
+T *growArray(T *array, unsigned count) {
+  if (count % kTableStep != 0) return array;
+  return static_cast<T *>(memRealloc(array, (count + kTableStep) * sizeof *array));
+}
+
+// Closes an output stream; false (after a warning) when something written to
+// it was lost.
+bool closeOutput(FILE *out, const char *user, const char *name) {
+  bool failed = ferror(out) != 0;
+  if (fclose(out) != 0) failed = true;
+  if (failed) {
+    if (user)
+      error("mailstat: can't write output file ~%s/%s", user, name);
+    else
+      error("mailstat: can't write output file %s", name);
+  }
+  return !failed;
+}
+
+}  // namespace
+
+void statTableInit(StatTable *table) {
+  table->users = nullptr;
+  table->userCount = 0;
+  table->counters = nullptr;
+  table->classes = nullptr;
+  table->classCounts = nullptr;
+}
+
+void statTableFree(StatTable *table) {
+  for (unsigned u = 0; u < table->userCount; ++u) {
+    memRealloc(table->counters[u], 0);
+    memRealloc(table->classes[u], 0);
+  }
+  memRealloc(table->users, 0);
+  memRealloc(table->counters, 0);
+  memRealloc(table->classes, 0);
+  memRealloc(table->classCounts, 0);
+  statTableInit(table);
+}
+
+ByteCount *statCounter(StatTable *table, const char *user, const char *className) {
+  unsigned u = 0;
+  while (u < table->userCount && strcmp(table->users[u], user) != 0) ++u;
+  if (u == table->userCount) {
+    table->users = growArray(table->users, u);
+    table->counters = growArray(table->counters, u);
+    table->classes = growArray(table->classes, u);
+    table->classCounts = growArray(table->classCounts, u);
+    table->users[u] = user;
+    table->counters[u] = nullptr;
+    table->classes[u] = nullptr;
+    table->classCounts[u] = 0;
+    ++table->userCount;
+  }
+
+  unsigned count = table->classCounts[u];
+  unsigned c = 0;
+  while (c < count && strcmp(table->classes[u][c], className) != 0) ++c;
+  if (c == count) {
+    table->classes[u] = growArray(table->classes[u], c);
+    table->counters[u] = growArray(table->counters[u], c);
+    table->classes[u][c] = className;
+    table->counters[u][c] = 0;
+    ++table->classCounts[u];
+  }
+  return &table->counters[u][c];
+}
+
+bool writeStat(StatTable *table, const char *output) {
+  FILE *single = nullptr;
+  const char *fileName = nullptr;
+  if (!output || output[0] == '-') {
+    single = stdout;
+  } else if (output[0] == '~') {
+    fileName = output + 1;
+  } else {
+    single = fopen(output, "a");
+    if (!single) fatal(1, "mailstat: can't open output file %s\n", output);
+  }
+
+  bool ok = true;
+  for (unsigned u = 0; u < table->userCount; ++u) {
+    const char *user = table->users[u];
+    FILE *out = single;
+    bool headerWritten = false;
+    for (unsigned c = 0; c < table->classCounts[u]; ++c) {
+      ByteCount bytes = table->counters[u][c];
+      if (bytes == 0) continue;
+      if (!out) {
+        out = fopen(userPath(user, fileName), "a");
+        if (!out) fatal(1, "mailstat: can't open output file ~%s/%s\n", user, fileName);
+      }
+      if (!headerWritten) {
+        fprintf(out, "#============================= user=%s, date=%d/%02d/%d\n", user, today.day,
+                today.month, today.year);
+        headerWritten = true;
+      }
+      if (single) fprintf(out, "%s\t", user);
+      fprintf(out, "%s\t%" PRIu64 "\n", table->classes[u][c], bytes);
+    }
+    if (fileName && out && !closeOutput(out, user, fileName)) ok = false;
+  }
+  if (single && !closeOutput(single, nullptr, single == stdout ? "-" : output)) ok = false;
+  return ok;
+}
+
+void saveSpecial(const char *user, const char *className, const MailLine *mail, const char *tag) {
+  std::string path = userPath(user, "mail");
+  mkdir(path.c_str(), 0700);  // failing because it exists is the usual case
+  path += "/";
+  path += className;
+  FILE *file = fopen(path.c_str(), "a");
+  if (!file) {
+    error("Cannot append `%s'", path.c_str());
+    return;
+  }
+  fprintf(file, "%-25s %-25s %10" PRIu64 " %8s %8s %16s (%s)\n", mail->sender, mail->recipient,
+          mail->size, mail->field4, mail->field5, className, tag);
+  fclose(file);
+}

@@ -1,0 +1,199 @@
+// Traffic lines in, one mail classified and counted (see mailstat.h).
+#include <cctype>
+#include <cinttypes>
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "address.h"
+#include "core.h"
+#include "mailcf.h"
+#include "mailstat.h"
+
+bool saveSpecials = false;
+
+namespace {
+
+// Traffic lines are read in pieces of at most 2047 characters.
+constexpr int kLineSize = 2048;
+// A traffic line has exactly this many fields.
+constexpr int kTrafficFields = 5;
+
+// The lower-case normal form of address in out; false when it has none.
+bool normalForm(std::string &out, const char *address) {
+  out.resize(strlen(address) + kNormalSlack);
+  if (!normaliseAddress(out.data(), address)) return false;
+  out.resize(strlen(out.c_str()));
+  for (char &c : out) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return true;
+}
+
+// Adds the mail to the user's counter of the class and lists it under -s.
+void countMail(StatTable *table, const char *user, const char *className, const MailLine *mail,
+               const char *tag) {
+  *statCounter(table, user, className) += mail->size;
+  if (saveSpecials) saveSpecial(user, className, mail, tag);
+}
+
+// Matching an address against the patterns of every user is the cost of a
+// run, and traffic repeats its addresses, so what a classification found is
+// remembered per address. The class sets no longer change once the first
+// line is classified. The memory stays bounded: a cache that has grown to
+// kCacheLimit entries forgets them all and is filled again.
+constexpr size_t kCacheLimit = 100000;
+
+// Indices of the user sets whose class `user` matches an address.
+using OwnerList = std::vector<unsigned>;
+// Per address as sender ([0]) and as recipient ([1]).
+std::unordered_map<std::string, OwnerList> ownerCache[2];
+// The service class of one set for an address and side; the key is the
+// set's index (userClassSetCount for the common set), the side and the address.
+std::unordered_map<std::string, const char *> serviceCache;
+
+// The users whose class `user` matches the address as kind (KIND_FROM or
+// KIND_TO), in set order. Stays valid until forgetClassifications.
+const OwnerList &owners(const std::string &address, int kind) {
+  auto &cache = ownerCache[kind == KIND_TO];
+  auto found = cache.find(address);
+  if (found != cache.end()) return found->second;
+  OwnerList list;
+  for (unsigned i = 0; i < userClassSetCount; ++i)
+    if (classMatch(&userClassSets[i], address.c_str(), true, kind)) list.push_back(i);
+  return cache.emplace(address, std::move(list)).first->second;
+}
+
+// classMatch of the set's service classes, remembered.
+const char *serviceClass(unsigned setIndex, const std::string &address, int kind) {
+  std::string key = std::to_string(setIndex);
+  key += kind == KIND_TO ? '>' : '<';
+  key += address;
+  auto found = serviceCache.find(key);
+  if (found != serviceCache.end()) return found->second;
+  const MailClassSet *set = setIndex < userClassSetCount ? &userClassSets[setIndex] : &commonClassSet;
+  const char *name = classMatch(set, address.c_str(), false, kind);
+  serviceCache.emplace(std::move(key), name);
+  return name;
+}
+
+// Each cache starts afresh when it has grown to kCacheLimit entries.
+void forgetClassifications() {
+  for (auto &cache : ownerCache)
+    if (cache.size() >= kCacheLimit) cache.clear();
+  if (serviceCache.size() >= kCacheLimit) serviceCache.clear();
+}
+
+// The normal forms of the line being classified; kept to reuse their room.
+std::string fromForm, toForm;
+
+}  // namespace
+
+ByteCount parseSize(const char *text) {
+  ByteCount size = 0;
+  for (const char *p = text; *p >= '0' && *p <= '9'; ++p) {
+    unsigned digit = static_cast<unsigned>(*p - '0');
+    if (size > (UINT64_MAX - digit) / 10) return UINT64_MAX;
+    size = size * 10 + digit;
+  }
+  return size;
+}
+
+namespace {
+
+// The side of the mail an address is on: its entry kind, its word in the
+// debug lines and the listing tags of the user's own and the common classes.
+struct Side {
+  const std::string &address;
+  int kind;
+  const char *word;
+  const char *specialTag;
+  const char *commonTag;
+};
+
+// The user of set i is on the other side of the mail: the first of his own
+// service classes that matches side's address counts the mail; without one
+// the user is left to the common classes (added to undecided).
+void ownClasses(StatTable *table, unsigned i, const MailLine *mail, const Side &side,
+                std::vector<const char *> &undecided) {
+  const char *user = userClassSets[i].owner;
+  if (const char *cls = serviceClass(i, side.address, side.kind)) {
+    debug(7, "service %s(%s) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
+    countMail(table, user, cls, mail, side.specialTag);
+  } else {
+    undecided.push_back(user);
+  }
+}
+
+// The first common service class that matches side's address counts the mail
+// for every user left undecided.
+void commonClasses(StatTable *table, const std::vector<const char *> &undecided,
+                   const MailLine *mail, const Side &side) {
+  if (undecided.empty()) return;
+  const char *cls = serviceClass(userClassSetCount, side.address, side.kind);
+  if (!cls) return;
+  for (const char *user : undecided) {
+    debug(7, "service %s(%s/common) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
+    countMail(table, user, cls, mail, side.commonTag);
+  }
+}
+
+}  // namespace
+
+void processLine(StatTable *table, const char *sender, const char *recipient, ByteCount size,
+                 const char *field4, const char *field5) {
+  if (!normalForm(fromForm, sender)) {
+    error("Bad from address: %s", sender);
+    return;
+  }
+  if (!normalForm(toForm, recipient)) {
+    error("Bad to address: %s", recipient);
+    return;
+  }
+  const char *from = fromForm.c_str();
+  const char *to = toForm.c_str();
+  MailLine mail = {from, to, size, field4, field5};
+  debug(4, "from=%s to=%s size=%" PRIu64 "\n", from, to, size);
+
+  const Side fromSide = {fromForm, KIND_FROM, "from", "special from", "common from"};
+  const Side toSide = {toForm, KIND_TO, "to", "special to", "common to"};
+  forgetClassifications();
+  const OwnerList &fromOwners = owners(fromForm, KIND_FROM);
+  const OwnerList &toOwners = owners(toForm, KIND_TO);
+
+  // Every user set in order, as far as its class `user` matches either side.
+  std::vector<const char *> senders, receivers;
+  size_t a = 0, b = 0;
+  while (a < fromOwners.size() || b < toOwners.size()) {
+    unsigned i = a < fromOwners.size() ? fromOwners[a] : toOwners[b];
+    if (b < toOwners.size() && toOwners[b] < i) i = toOwners[b];
+    if (a < fromOwners.size() && fromOwners[a] == i) {
+      ++a;
+      debug(6, "user %s hit(from): %s\n", userClassSets[i].owner, from);
+      ownClasses(table, i, &mail, toSide, senders);
+    }
+    if (b < toOwners.size() && toOwners[b] == i) {
+      ++b;
+      debug(6, "user %s hit(to): %s\n", userClassSets[i].owner, to);
+      ownClasses(table, i, &mail, fromSide, receivers);
+    }
+  }
+  commonClasses(table, receivers, &mail, fromSide);
+  commonClasses(table, senders, &mail, toSide);
+}
+
+void readTraffic(StatTable *table, FILE *stream) {
+  char line[kLineSize];
+  char **words = nullptr;
+  int count = 0;
+  while (fgets(line, sizeof line, stream)) {
+    count = 0;
+    sepwords(&words, &count, line, 1);
+    if (count == 0 || words[0][0] == '#') continue;
+    if (count != kTrafficFields) {
+      error("Mailstat line ignored due to bad field's number (%u)", static_cast<unsigned>(count));
+      continue;
+    }
+    processLine(table, words[0], words[1], parseSize(words[2]), words[3], words[4]);
+  }
+  memRealloc(words, 0);
+}

@@ -1,0 +1,40 @@
+#include <gtest/gtest.h>
+
+#include <cstdint>
+
+#include "mailstat.h"
+
+TEST(ParseSize, ReadsLeadingDigitsOnlyAndStopsAtTheTop) {
+  EXPECT_EQ(parseSize("1234"), 1234u);
+  EXPECT_EQ(parseSize("12abc"), 12u);
+  EXPECT_EQ(parseSize("-1"), 0u);
+  EXPECT_EQ(parseSize("+7"), 0u);
+  EXPECT_EQ(parseSize(" 7"), 0u);
+  EXPECT_EQ(parseSize(""), 0u);
+  EXPECT_EQ(parseSize("4294967296"), 4294967296u);
+  EXPECT_EQ(parseSize("18446744073709551615"), UINT64_MAX);
+  EXPECT_EQ(parseSize("18446744073709551616"), UINT64_MAX);
+  EXPECT_EQ(parseSize("999999999999999999999999"), UINT64_MAX);
+}
+
+TEST(StatCounter, KeepsUsersAndClassesInOrderOfFirstCountAndSharesByName) {
+  StatTable table;
+  statTableInit(&table);
+  char own[] = "inet", common[] = "inet";
+  *statCounter(&table, "kate", "local") += 1;
+  *statCounter(&table, "john", own) += 2;
+  *statCounter(&table, "john", common) += 3;
+  for (int i = 0; i < 25; ++i) *statCounter(&table, "john", i % 2 ? "local" : "inet") += 1;
+  for (int i = 0; i < 12; ++i) *statCounter(&table, i % 2 ? "u1" : "u2", "c") += 1;
+  ASSERT_EQ(table.userCount, 4u);
+  EXPECT_STREQ(table.users[0], "kate");
+  EXPECT_STREQ(table.users[1], "john");
+  ASSERT_EQ(table.classCounts[1], 2u);
+  EXPECT_STREQ(table.classes[1][0], "inet");
+  EXPECT_EQ(table.counters[1][0], 18u);
+  EXPECT_EQ(table.counters[1][1], 12u);
+  EXPECT_EQ(table.counters[3][0], 6u);
+  statTableFree(&table);
+  EXPECT_EQ(table.userCount, 0u);
+  EXPECT_EQ(table.users, nullptr);
+}
