@@ -14,8 +14,10 @@
 #
 # Both wall times are of the whole process (start to exit), measured by
 # benchtime, which also reads the peak memory from the kernel's accounting of
-# the child. The server keeps its databases in the temporary folder (see
-# below); on a disk its syncs set the pace of both runs.
+# the child. The server keeps its databases in the temporary folder, by
+# default in /dev/shm (set BENCH_TMPDIR to choose another place): on a disk
+# the server's syncs set the pace of both runs, and their time varies so much
+# from run to run that the ratio says little.
 #
 # Nothing is left running, and nothing is written outside the temporary
 # folder and the build tree.
@@ -47,6 +49,7 @@ if [ -z "$base" ]; then
   if [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/shm; else base=${TMPDIR:-/tmp}; fi
 fi
 work=$(mktemp -d "$base/tallymill-bench.XXXXXX")
+echo "(temporary folder in $base)"
 server=
 
 stop_server() {
