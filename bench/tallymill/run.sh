@@ -1,0 +1,181 @@
+#!/bin/sh
+# Benchmark of tallymill's monthly run, by hand:
+#
+#   bench/tallymill/run.sh [build-dir] [users...]     (defaults: build, 1000 10000)
+#
+# For each size: a node of that many users with ten services each (one price
+# list with formulas over counters, two counter files per user), the stand-in
+# database server in a temporary folder with a statement log, and
+# `tallymill -a` in database mode. Then the statements tallymill sent, taken
+# from the server's log, are replayed through the client library alone
+# (benchreplay) against a second database initialised the same way, on the
+# same server. Printed per size: users per second, tallymill's peak resident
+# memory, and the ratio of tallymill's wall time to the replay's.
+#
+# Both wall times are of the whole process (start to exit), measured by
+# benchtime, which also reads the peak memory from the kernel's accounting of
+# the child. The server keeps its databases in the temporary folder, by
+# default in /dev/shm (set BENCH_TMPDIR to choose another place): on a disk
+# the server's syncs set the pace of both runs, and their time varies so much
+# from run to run that the ratio says little.
+#
+# Nothing is left running, and nothing is written outside the temporary
+# folder and the build tree.
+set -eu
+root=$(cd "$(dirname "$0")/../.." && pwd)
+build=build
+if [ $# -gt 0 ]; then
+  build=$1
+  shift
+fi
+sizes=${*:-1000 10000}
+case $build in
+  /*) bin=$build/bin ;;
+  *) bin=$root/$build/bin ;;
+esac
+for p in tallymill dbserver benchnode benchreplay benchtime; do
+  if [ ! -x "$bin/$p" ]; then
+    echo "run.sh: $bin/$p is missing; build first (make, or cmake --build $build)" >&2
+    exit 1
+  fi
+done
+command -v sqlite3 >/dev/null || { echo "run.sh: sqlite3 is needed to compare the databases" >&2; exit 1; }
+
+# The temporary folder: BENCH_TMPDIR, else /dev/shm when it is a writable
+# directory (in memory, so the server's syncs to disk do not drown the
+# difference being measured), else TMPDIR or /tmp.
+base=${BENCH_TMPDIR:-}
+if [ -z "$base" ]; then
+  if [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/shm; else base=${TMPDIR:-/tmp}; fi
+fi
+work=$(mktemp -d "$base/tallymill-bench.XXXXXX")
+echo "(temporary folder in $base)"
+server=
+
+stop_server() {
+  if [ -n "$server" ]; then
+    kill "$server" 2>/dev/null || true
+    wait "$server" 2>/dev/null || true
+    server=
+  fi
+}
+cleanup() {
+  stop_server
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+# Runs a program of the system with the main configuration in $dir/etc/upper
+# seen through an overlay over /etc in a private mount namespace.
+run() {
+  if [ "$(id -u)" -eq 0 ]; then ns=-m; else ns=-rm; fi
+  unshare $ns sh -c 'mount -t overlay overlay -o "lowerdir=/etc,upperdir=$1,workdir=$2" /etc && shift 2 && exec "$@"' \
+    sh "$dir/etc/upper" "$dir/etc/work" "$@"
+}
+
+# Processor seconds the database server has used so far (user and system,
+# from /proc), to tell its share of a wall time from the client's.
+server_cpu() {
+  awk -v hz="$(getconf CLK_TCK)" '{ sub(/^.*\) /, ""); printf "%.2f", ($12 + $13) / hz }' "/proc/$server/stat"
+}
+
+# A field of a benchtime report: value KEY FILE.
+value() {
+  awk -v key="$1" '{ for (i = 1; i < NF; i++) if ($i == key) print $(i + 1) }' "$2"
+}
+
+# The tables tallymill writes, in a fixed order, for comparing two databases.
+dump() {
+  for t in statistic ids sgroups snames; do
+    sqlite3 "$1" "SELECT * FROM $t ORDER BY 1, 2"
+  done
+}
+
+summary=
+for users in $sizes; do
+  dir=$work/$users
+  mkdir -p "$dir/db" "$dir/mail" "$dir/etc/upper" "$dir/etc/work"
+  home=$dir/home
+  "$bin/benchnode" "$home" "$users"
+  cat > "$dir/etc/upper/korvix-1.3.conf" <<CONF
+home-dir $home
+domain @node.example
+sql-socket $dir/db.sock
+sql-database bench
+mailer $root/platform/mailcapture/capture-mail $dir/mail -f%s
+language en
+taxes 0.2
+currency-precision 0.01
+CONF
+
+  # Two databases initialised alike: the one tallymill fills and the one the
+  # replay fills, each with the month's rate of the service priced in USD.
+  echo "INSERT INTO rates (id,date,name,rate) VALUES (1,20240301,'USD',92.5)" > "$dir/setup.sql"
+  "$bin/dbserver" -D "$dir/db" --init bench
+  "$bin/dbserver" -D "$dir/db" --init replay
+  "$bin/dbserver" -D "$dir/db" -s "$dir/db.sock" -l "$dir/statements.log" >"$dir/server.out" 2>&1 &
+  server=$!
+  i=0
+  while [ ! -S "$dir/db.sock" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
+  [ -S "$dir/db.sock" ] || { echo "run.sh: the database server did not start" >&2; exit 1; }
+  "$bin/benchreplay" "$dir/db.sock" bench "$dir/setup.sql" >/dev/null
+  "$bin/benchreplay" "$dir/db.sock" replay "$dir/setup.sql" >/dev/null
+  skip=$(wc -l < "$dir/statements.log")
+  cpu0=$(server_cpu)
+
+  echo "== $users users: tallymill -a, then the replay of its statements"
+  if ! run "$bin/benchtime" "$dir/tallymill.time" "$bin/tallymill" -a >"$dir/tallymill.out" 2>&1; then
+    echo "run.sh: tallymill failed:" >&2
+    cat "$dir/tallymill.out" >&2
+    exit 1
+  fi
+  tail -n +"$((skip + 1))" "$dir/statements.log" > "$dir/tallymill.sql"
+  statements=$(wc -l < "$dir/tallymill.sql")
+  cpu1=$(server_cpu)
+
+  if ! "$bin/benchtime" "$dir/replay.time" "$bin/benchreplay" "$dir/db.sock" replay "$dir/tallymill.sql" \
+      >"$dir/replay.out" 2>&1; then
+    echo "run.sh: the replay failed:" >&2
+    cat "$dir/replay.out" >&2
+    exit 1
+  fi
+  cpu2=$(server_cpu)
+  srv_tm=$(awk -v a="$cpu0" -v b="$cpu1" 'BEGIN { printf "%.2f", b - a }')
+  srv_rp=$(awk -v a="$cpu1" -v b="$cpu2" 'BEGIN { printf "%.2f", b - a }')
+  stop_server
+
+  # The replay must have done the same work: the same rows in both databases.
+  dump "$dir/db/bench.db" > "$dir/bench.dump"
+  dump "$dir/db/replay.db" > "$dir/replay.dump"
+  if ! cmp -s "$dir/bench.dump" "$dir/replay.dump"; then
+    echo "run.sh: the replayed database differs from tallymill's" >&2
+    exit 1
+  fi
+  rows=$(sqlite3 "$dir/db/bench.db" "SELECT count(*) FROM statistic")
+  if [ -s "$home/Logfile" ]; then
+    echo "warning: tallymill logged $(wc -l < "$home/Logfile") lines, the first:" >&2
+    head -n 3 "$home/Logfile" >&2
+  fi
+
+  tm=$(value seconds "$dir/tallymill.time")
+  tmcpu=$(value cpu "$dir/tallymill.time")
+  rss=$(value maxrss_kb "$dir/tallymill.time")
+  rp=$(value seconds "$dir/replay.time")
+  rpcpu=$(value cpu "$dir/replay.time")
+  awk -v u="$users" -v s="$statements" -v r="$rows" -v tm="$tm" -v tc="$tmcpu" -v ts="$srv_tm" \
+      -v rss="$rss" -v rp="$rp" -v rc="$rpcpu" -v rs="$srv_rp" 'BEGIN {
+    printf "   %d rows of statistic, %d statements\n", r, s
+    printf "   tallymill  %8.2f s wall %7.2f s cpu (server %7.2f s cpu)  %7.1f users/s  peak %d kB\n", tm, tc, ts, u / tm, rss
+    printf "   replay     %8.2f s wall %7.2f s cpu (server %7.2f s cpu)\n", rp, rc, rs
+    printf "   ratio      %8.3f\n", tm / rp }'
+  summary="$summary$(awk -v u="$users" -v s="$statements" -v tm="$tm" -v rss="$rss" -v rp="$rp" 'BEGIN {
+    printf "%7d %11d %12.2f %9.1f %8d %9.2f %6.3f", u, s, tm, u / tm, rss, rp, tm / rp }')
+"
+  rm -rf "$dir"
+done
+
+echo
+echo "== summary (ratio: tallymill's wall time over the replay's; target: at most 1.2, and peak memory flat)"
+echo "  users  statements  tallymill s   users/s  peak kB  replay s  ratio"
+printf '%s' "$summary"
