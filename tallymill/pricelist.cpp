@@ -57,7 +57,7 @@ FILE *openIfFits(const std::string &path) {
 
 // Opens the first of: the user's language variant, the plain path, the
 // configured language's variant (when it differs from the user's code).
-FILE *openPriceList(const UserConf *user, const char *name) {
+FILE *openPriceList(const UserConf *user, const char *name, std::string *opened) {
   std::string path = listPath(user, name);
   const char *userLang = user->lang[0] ? user->lang : language;
   std::string tried = languageVariant(path, userLang);
@@ -71,6 +71,7 @@ FILE *openPriceList(const UserConf *user, const char *name) {
     f = openIfFits(tried);
   }
   if (!f) error("Can't open prices file for '%s' (%s)\n", user->name, tried.c_str());
+  *opened = tried;
   return f;
 }
 
@@ -110,18 +111,14 @@ void setPrices(char **words, int count) {
   setExprTables(nullptr);
 }
 
+// The description of a group line is the words after "group" or a lone
+// ":", or all words with the ":" of a joined first word removed.
 void groupDirective(ParseState &st, const UserConf *user, char **words, int count) {
-  std::string descr;
-  int first = 1;
-  if (strcmp(words[0], "group") != 0 && strcmp(words[0], ":") != 0) {
-    descr = words[0] + 1;
-    first = 1;
-    for (int i = first; i < count; ++i) descr += std::string(" ") + words[i];
-  } else {
-    for (int i = first; i < count; ++i) {
-      if (i > first) descr += " ";
-      descr += words[i];
-    }
+  bool joined = strcmp(words[0], "group") != 0 && strcmp(words[0], ":") != 0;
+  std::string descr = joined ? words[0] + 1 : "";
+  for (int i = 1; i < count; ++i) {
+    if (i > 1 || joined) descr += " ";
+    descr += words[i];
   }
   strnzcpy(st.group, sgroupName(descr.c_str(), user->lang), sizeof st.group);
 }
@@ -168,7 +165,7 @@ void serviceLine(ParseState &st, char **words, int count) {
         i, s.name, s.group, s.formula, s.sname, s.price, s.currency);
 }
 
-void readList(FILE *f, const UserConf *user, char ***words) {
+void readList(FILE *f, const char *path, const UserConf *user, char ***words) {
   ParseState st;
   strnzcpy(st.group, "misc", sizeof st.group);
   st.last = 0;
@@ -190,7 +187,7 @@ void readList(FILE *f, const UserConf *user, char ***words) {
     } else if (strcmp(w[0], "gid") == 0) {
       // A gid line without a name changes nothing.
       if (count < 2)
-        error("No group name in `gid' line of a price list of `%s'", user->name);
+        error("No group name in `gid' line of price list %s, line ignored", path);
       else
         strnzcpy(st.group, w[1], sizeof st.group);
     } else if (count < 3) {
@@ -209,9 +206,10 @@ void readPriceLists(const UserConf *user) {
   serviceCount = 0;
   char **words = nullptr;
   for (unsigned i = 0; i < user->priceCount; ++i) {
-    FILE *f = openPriceList(user, user->prices[i]);
+    std::string path;
+    FILE *f = openPriceList(user, user->prices[i], &path);
     if (!f) continue;
-    readList(f, user, &words);
+    readList(f, path.c_str(), user, &words);
     fclose(f);
   }
   memRealloc(words, 0);

@@ -198,6 +198,13 @@ TEST(Tallymill, PriceListLanguageVariantsAreTriedInOrder) {
   EXPECT_EQ(r.out, "20240300 olga variant_of_std misc 1.000000 - 1.000000 variant_of_std\n");
   EXPECT_TRUE(has(r.err, "Can't open prices file for 'olga' (" + ru.home + "/prices/std.ru.lst)\n")) << r.err;
 
+  // A one-letter language code gives a one-letter variant.
+  ru.user("rita", "language r\nprices std.lst\n");
+  ru.file("prices/std.r.lst", "one_letter one 1\n");
+  r = ru.tallymill({"-u", "rita", "-o", "-"});
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "20240300 rita one_letter misc 1.000000 - 1.000000 one_letter\n");
+
   // A list in the user's own directory and one by absolute path.
   ru.user("petr", "prices ~own.lst " + ru.home + "/abs.lst\n");
   ru.file("userbase/petr/own.lst", "own one 2\n");
@@ -229,6 +236,7 @@ TEST(Tallymill, ListsRedefineServicesSetPricesAndNameGroups) {
             "\tdescription\n"
             "news  one   4\n"
             "gid s00000042\n"
+            "gid\n"
             "ftp   one   1@\n"
             "averyveryverylongname one 1\n"
             "averyveryverylongname one 1\n");
@@ -251,6 +259,8 @@ TEST(Tallymill, ListsRedefineServicesSetPricesAndNameGroups) {
   EXPECT_TRUE(has(r.err, "No formula given in `setprices' directive\n"));
   EXPECT_TRUE(has(r.err, "Only 2 fields in price list line bad\n"));
   EXPECT_TRUE(has(r.err, "Misplaced price comment (misplaced comment)\n"));
+  EXPECT_TRUE(has(r.err, "No group name in `gid' line of price list " + node.home + "/prices/two.lst, line ignored\n"))
+      << r.err;
   EXPECT_EQ(countOf(r.err, "name truncated to `averyveryverylon'\n"), 2);
   // Text mode writes no statistic rows but keeps the descriptions in step.
   EXPECT_EQ(node.query("SELECT COUNT(*) FROM statistic"), "0\n");
