@@ -44,9 +44,7 @@ CONF
 
 # Runs a program of the system with the demo's configuration.
 run() {
-  if [ "$(id -u)" -eq 0 ]; then ns=-m; else ns=-rm; fi
-  unshare $ns sh -c 'mount -t overlay overlay -o "lowerdir=/etc,upperdir=$1,workdir=$2" /etc && shift 2 && exec "$@"' \
-    sh "$work/etc/upper" "$work/etc/work" "$@"
+  "$root/scripts/with-etc" "$work/etc/upper" "$work/etc/work" "$@"
 }
 
 "$bin/dbserver" -D "$work/db" --init demo

@@ -47,7 +47,6 @@ runs=3
 slow=20
 gnutime=
 if /usr/bin/time -f %M -o /dev/null true 2>/dev/null; then gnutime=/usr/bin/time; fi
-if [ "$(id -u)" -eq 0 ]; then ns=-m; else ns=-rm; fi
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/postmeter-bench.XXXXXX")
 child=
@@ -182,10 +181,8 @@ patterns() {
 
 # --- measuring --------------------------------------------------------------
 
-# Mounts the overlay (upper folder $1, work folder $2) over /etc and runs the
-# rest; the mount ends with the namespace, that is with the command.
-# shellcheck disable=SC2016  # expanded by that sh
-overlay='mount -t overlay overlay -o "lowerdir=/etc,upperdir=$1,workdir=$2" /etc && shift 2 && exec "$@"'
+# Runs the rest with the node's /etc (upper folder $1, work folder $2).
+withEtc=$root/scripts/with-etc
 
 # measure node output command...: runs the command once (with node's /etc
 # when node is not "-"), standard output to output, and sets elapsed
@@ -200,7 +197,7 @@ measure() {
   local cmd=("$@")
   if [ -n "$gnutime" ]; then cmd=("$gnutime" -f %M -o "$work/rss" "${cmd[@]}"); fi
   if [ "$node" != - ]; then
-    cmd=(unshare "$ns" sh -c "$overlay" sh "$node/etc/upper" "$node/etc/work" "${cmd[@]}")
+    cmd=("$withEtc" "$node/etc/upper" "$node/etc/work" "${cmd[@]}")
   fi
   peak=0
   start=$EPOCHREALTIME
@@ -270,7 +267,7 @@ for users in 100 1000; do
   # The grep floor must see the very addresses that postmeter classifies:
   # compare the first thousand lines with postmeter's own debug output.
   head -n 1000 "$node/traffic" > "$node/sample"
-  unshare "$ns" sh -c "$overlay" sh "$node/etc/upper" "$node/etc/work" \
+  "$withEtc" "$node/etc/upper" "$node/etc/work" \
     "$postmeter" -x 4 -o - "$node/sample" 2>&1 > /dev/null |
     awk '/^from=/ { sub(/^from=/, "", $1); sub(/^to=/, "", $2); print $1; print $2 }' \
     > "$node/sample.forms"

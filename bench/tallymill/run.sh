@@ -69,9 +69,7 @@ trap 'exit 130' INT TERM
 # Runs a program of the system with the main configuration in $dir/etc/upper
 # seen through an overlay over /etc in a private mount namespace.
 run() {
-  if [ "$(id -u)" -eq 0 ]; then ns=-m; else ns=-rm; fi
-  unshare $ns sh -c 'mount -t overlay overlay -o "lowerdir=/etc,upperdir=$1,workdir=$2" /etc && shift 2 && exec "$@"' \
-    sh "$dir/etc/upper" "$dir/etc/work" "$@"
+  "$root/scripts/with-etc" "$dir/etc/upper" "$dir/etc/work" "$@"
 }
 
 # Processor seconds the database server has used so far (user and system,
