@@ -131,9 +131,6 @@ bool Databases::create(const std::string &name, bool withSchema, std::string *er
     return false;
   }
   close(fd);
-  // A log left beside a database file that was removed by hand belongs to
-  // that old database and must not be replayed into the new one.
-  removeCompanions(name);
   if (!withSchema) return true;
   sqlite3 *db = open(name, error);
   if (db && runSchema(db, error)) return true;

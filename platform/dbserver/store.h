@@ -71,8 +71,8 @@ class Databases {
 
  private:
   std::string path(const std::string &name) const { return dir_ + "/" + name + ".db"; }
-  // Removes the files SQLite keeps beside a database (its write-ahead log,
-  // shared-memory index and rollback journal).
+  // Removes the files SQLite may have left beside a database (its
+  // write-ahead log, shared-memory index and rollback journal).
   void removeCompanions(const std::string &name) const;
   std::string dir_;
   Durability durability_;
