@@ -34,7 +34,7 @@ char *normaliseAddress(char *dest, const char *address);
 // Compiles pattern into entry->pattern as a POSIX extended expression without
 // sub-matches; anchored, "^" + pattern + "$" is compiled, and a failure is
 // logged as "Can't compile regex `...'". Returns 0 or the regcomp error code;
-// the entry holds a compiled pattern only after 0.
+// the entry holds a compiled pattern, and the text compiled, only after 0.
 int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored);
 // True when the entry's compiled pattern matches address.
 bool regexMatch(const MailClassEntry *entry, const char *address);

@@ -10,6 +10,7 @@
 #include "core.h"
 #include "mailcf.h"
 #include "mailstat.h"
+#include "matchset.h"
 
 bool saveSpecials = false;
 
@@ -51,27 +52,36 @@ std::unordered_map<std::string, OwnerList> ownerCache[2];
 // set's index (userClassSetCount for the common set), the side and the address.
 std::unordered_map<std::string, const char *> serviceCache;
 
+// An entry's pattern against the address of an AddressMatch.
+bool entryMatches(const MailClassEntry *entry, void *match) {
+  return static_cast<AddressMatch *>(match)->matches(entry);
+}
+
+// The user sets whose class `user` the set matcher leaves in question.
+std::vector<unsigned> candidates;
+
 // The users whose class `user` matches the address as kind (KIND_FROM or
 // KIND_TO), in set order. Stays valid until forgetClassifications.
-const OwnerList &owners(const std::string &address, int kind) {
+const OwnerList &owners(const std::string &address, AddressMatch *match, int kind) {
   auto &cache = ownerCache[kind == KIND_TO];
   auto found = cache.find(address);
   if (found != cache.end()) return found->second;
   OwnerList list;
-  for (unsigned i = 0; i < userClassSetCount; ++i)
-    if (classMatch(&userClassSets[i], address.c_str(), true, kind)) list.push_back(i);
+  match->userSetCandidates(&candidates);
+  for (unsigned i : candidates)
+    if (classMatchBy(&userClassSets[i], true, kind, entryMatches, match)) list.push_back(i);
   return cache.emplace(address, std::move(list)).first->second;
 }
 
 // classMatch of the set's service classes, remembered.
-const char *serviceClass(unsigned setIndex, const std::string &address, int kind) {
+const char *serviceClass(unsigned setIndex, const std::string &address, AddressMatch *match, int kind) {
   std::string key = std::to_string(setIndex);
   key += kind == KIND_TO ? '>' : '<';
   key += address;
   auto found = serviceCache.find(key);
   if (found != serviceCache.end()) return found->second;
   const MailClassSet *set = setIndex < userClassSetCount ? &userClassSets[setIndex] : &commonClassSet;
-  const char *name = classMatch(set, address.c_str(), false, kind);
+  const char *name = classMatchBy(set, false, kind, entryMatches, match);
   serviceCache.emplace(std::move(key), name);
   return name;
 }
@@ -83,8 +93,10 @@ void forgetClassifications() {
   if (serviceCache.size() >= kCacheLimit) serviceCache.clear();
 }
 
-// The normal forms of the line being classified; kept to reuse their room.
+// The normal forms of the line being classified and what the patterns say
+// about them; kept to reuse their room.
 std::string fromForm, toForm;
+AddressMatch fromMatch, toMatch;
 
 }  // namespace
 
@@ -104,6 +116,7 @@ namespace {
 // debug lines and the listing tags of the user's own and the common classes.
 struct Side {
   const std::string &address;
+  AddressMatch *match;
   int kind;
   const char *word;
   const char *specialTag;
@@ -116,7 +129,7 @@ struct Side {
 void ownClasses(StatTable *table, unsigned i, const MailLine *mail, const Side &side,
                 std::vector<const char *> &undecided) {
   const char *user = userClassSets[i].owner;
-  if (const char *cls = serviceClass(i, side.address, side.kind)) {
+  if (const char *cls = serviceClass(i, side.address, side.match, side.kind)) {
     debug(7, "service %s(%s) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
     countMail(table, user, cls, mail, side.specialTag);
   } else {
@@ -129,7 +142,7 @@ void ownClasses(StatTable *table, unsigned i, const MailLine *mail, const Side &
 void commonClasses(StatTable *table, const std::vector<const char *> &undecided,
                    const MailLine *mail, const Side &side) {
   if (undecided.empty()) return;
-  const char *cls = serviceClass(userClassSetCount, side.address, side.kind);
+  const char *cls = serviceClass(userClassSetCount, side.address, side.match, side.kind);
   if (!cls) return;
   for (const char *user : undecided) {
     debug(7, "service %s(%s/common) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
@@ -154,11 +167,13 @@ void processLine(StatTable *table, const char *sender, const char *recipient, By
   MailLine mail = {from, to, size, field4, field5};
   debug(4, "from=%s to=%s size=%" PRIu64 "\n", from, to, size);
 
-  const Side fromSide = {fromForm, KIND_FROM, "from", "special from", "common from"};
-  const Side toSide = {toForm, KIND_TO, "to", "special to", "common to"};
+  fromMatch.reset(from);
+  toMatch.reset(to);
+  const Side fromSide = {fromForm, &fromMatch, KIND_FROM, "from", "special from", "common from"};
+  const Side toSide = {toForm, &toMatch, KIND_TO, "to", "special to", "common to"};
   forgetClassifications();
-  const OwnerList &fromOwners = owners(fromForm, KIND_FROM);
-  const OwnerList &toOwners = owners(toForm, KIND_TO);
+  const OwnerList &fromOwners = owners(fromForm, &fromMatch, KIND_FROM);
+  const OwnerList &toOwners = owners(toForm, &toMatch, KIND_TO);
 
   // Every user set in order, as far as its class `user` matches either side.
   std::vector<const char *> senders, receivers;

@@ -90,7 +90,7 @@ TEST(CopyRoute, WritesLocalForEmptyOrRootedRoutesAndCollapsesSeparators) {
 }
 
 TEST(CompileRegex, AnchorsPatternsAndWarnsAboutBadOnes) {
-  MailClassEntry entry;
+  MailClassEntry entry = {};
   ASSERT_EQ(compileRegex(&entry, "local!jo.*", true), 0);
   EXPECT_TRUE(regexMatch(&entry, "local!john"));
   EXPECT_FALSE(regexMatch(&entry, "x!local!john"));
@@ -105,4 +105,5 @@ TEST(CompileRegex, AnchorsPatternsAndWarnsAboutBadOnes) {
   EXPECT_NE(compileRegex(&entry, "a(b", true), 0);
   EXPECT_NE(compileRegex(&entry, "a(b", false), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't compile regex `^a(b$'\n");
+  memRealloc(entry.text, 0);
 }
