@@ -308,8 +308,10 @@ void AddressMatch::find() {
   if (found_) return;
   found_ = true;
   failed_ = false;
+  for (int hit : hits_) bits_[hit / 64] &= ~(uint64_t(1) << (hit % 64));
   hits_.clear();
   if (!matcher.set) return;
+  bits_.resize((matcher.userSetOf.size() + 63) / 64);
   // regcomp's '^' after some other part of a pattern also matches right
   // after a newline, even without REG_NEWLINE; such addresses (never of the
   // usual address characters) are left to regexec whole.
@@ -319,14 +321,14 @@ void AddressMatch::find() {
   }
   RE2::Set::ErrorInfo info = {RE2::Set::kNoError};
   if (!matcher.set->Match(address_, &hits_, &info) && info.kind != RE2::Set::kNoError) failed_ = true;
-  std::sort(hits_.begin(), hits_.end());
+  for (int hit : hits_) bits_[hit / 64] |= uint64_t(1) << (hit % 64);
 }
 
 bool AddressMatch::matches(const MailClassEntry *entry) {
   if (entry->setIndex < 0) return regexMatch(entry, address_);
   find();
   if (failed_) return regexMatch(entry, address_);
-  return std::binary_search(hits_.begin(), hits_.end(), entry->setIndex);
+  return (bits_[entry->setIndex / 64] >> (entry->setIndex % 64)) & 1;
 }
 
 void AddressMatch::userSetCandidates(std::vector<unsigned> *sets) {

@@ -17,6 +17,7 @@
 // mail does not depend on which engine answered.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -51,7 +52,8 @@ class AddressMatch {
  private:
   void find();
   const char *address_ = "";
-  bool found_ = false;        // hits_ holds the set matcher's answer
-  bool failed_ = false;       // regexec for everything
-  std::vector<int> hits_;     // numbers of the matching patterns, ascending
+  bool found_ = false;          // hits_ holds the set matcher's answer
+  bool failed_ = false;         // regexec for everything
+  std::vector<int> hits_;       // numbers of the matching patterns
+  std::vector<uint64_t> bits_;  // the same as one bit per pattern
 };
