@@ -1,5 +1,3 @@
-#include "words.h"
-
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -8,6 +6,7 @@
 #include "currency.h"
 #include "language.h"
 #include "memory.h"
+#include "words.h"
 
 char *amountWords(char *buffer, size_t size, double amount, double precision) {
   double r = roundTo(amount, precision);

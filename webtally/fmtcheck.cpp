@@ -109,8 +109,9 @@ const char *expandFormat(const char *format, const char *defaultConversion) {
       ++p;
     }
   }
-  buf[len] = '\0';
-  if (defaultConversion && !strchr(format, '%')) put(buf, &len, defaultConversion, strlen(defaultConversion));
+  if (defaultConversion && !strchr(format, '%')) {
+    put(buf, &len, defaultConversion, strlen(defaultConversion));
+  }
   buf[len] = '\0';
   return buf;
 }

@@ -1,5 +1,3 @@
-#include "words.h"
-
 #include <cctype>
 #include <cinttypes>
 #include <cstdio>
@@ -7,6 +5,7 @@
 
 #include "language.h"
 #include "memory.h"
+#include "words.h"
 
 namespace {
 

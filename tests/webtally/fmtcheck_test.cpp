@@ -34,7 +34,8 @@ TEST_F(FormFormat, OnlyOneConversionThatFitsItsArgumentPasses) {
   };
   for (const Row &row : rows) {
     EXPECT_EQ(checkFormat(row.format, row.arg), row.ok) << row.format;
-    EXPECT_EQ(logged(std::string("W Bad format - ") + row.format + "\n"), row.ok ? 0 : 1) << row.format;
+    std::string message = std::string("W Bad format - ") + row.format + "\n";
+    EXPECT_EQ(logged(message), row.ok ? 0 : 1) << row.format;
     if (!row.ok) continue;
     // What passes formats its argument soundly (the sanitizers watch).
     char format[64], out[2048];
@@ -53,8 +54,10 @@ TEST_F(FormFormat, MarkersBecomeTheMoneyConversionAndTheCurrencyName) {
   struct Marker {
     const char *format, *rewritten;
     bool found;
-  } markers[] = {
-      {"%$ %@", "%s %@", true}, {"%%$", "%%$", false}, {"%%%$", "%%%s", true}, {"%.2f", "%.2f", false}};
+  } markers[] = {{"%$ %@", "%s %@", true},
+                 {"%%$", "%%$", false},
+                 {"%%%$", "%%%s", true},
+                 {"%.2f", "%.2f", false}};
   for (const Marker &m : markers) {
     char format[16];
     strcpy(format, m.format);

@@ -15,12 +15,12 @@ TEST(LineBuild, AlignsTheTextOverTheFill) {
       {'=', 10, "<%s", "ab", "ab ======="},
       {'=', 10, ">%s", "ab", "======= ab"},
       {'=', 10, "=%s", "ab", "=== ab ==="},
-      {'=', 10, "x%s", "ab", "== xab ==="},         // no mark: centred, kept
-      {'=', 10, "%s", "abcdefgh", " abcdefgh "},    // h = 1
-      {'=', 10, "%s", "abcdefghi", "abcdefghi"},    // h = 0: one short
+      {'=', 10, "x%s", "ab", "== xab ==="},       // no mark: centred, kept
+      {'=', 10, "%s", "abcdefgh", " abcdefgh "},  // h = 1
+      {'=', 10, "%s", "abcdefghi", "abcdefghi"},  // h = 0: one short
       {'=', 10, ">%s", "abcdefghij", "abcdefghij"},
       {' ', 10, "<%s", "abcdefghijkl", "abcdefghij"},
-      {'=', 10, "<%s", "50%n%s", "50%n%s ==="},     // data stays data
+      {'=', 10, "<%s", "50%n%s", "50%n%s ==="},  // data stays data
       {'-', 5, "", "", "-----"},
       {'-', 0, "<%s", "ab", ""},
   };

@@ -25,7 +25,8 @@ std::vector<std::string> cut(const char *text, unsigned first, unsigned width) {
 TEST(SplitString, CutsAtTheLastBlankWithinTheWidth) {
   const std::string hundred(100, 'x');
   using V = std::vector<std::string>;
-  EXPECT_EQ(cut(hundred.c_str(), 38, 39), (V{hundred.substr(0, 38), hundred.substr(38, 39), hundred.substr(77)}));
+  EXPECT_EQ(cut(hundred.c_str(), 38, 39),
+            (V{hundred.substr(0, 38), hundred.substr(38, 39), hundred.substr(77)}));
   EXPECT_EQ(cut("  one two\t\tthree   four\n", 9, 9), (V{"one two", "three", "four"}));
   EXPECT_EQ(cut("aaa bbb", 3, 3), (V{"aaa", "bbb"}));
   EXPECT_EQ(cut("ab cd", 0, 5), (V{"", "ab cd"}));
@@ -35,7 +36,8 @@ TEST(SplitString, CutsAtTheLastBlankWithinTheWidth) {
   // No character lost, whatever the widths: the pieces are the folded text
   // with one blank dropped at each cut that found one.
   std::string text;
-  for (int i = 0; i < 60; ++i) text += std::string(1 + i * 7 % 11, 'a' + i % 26) + (i % 5 ? " " : "  \t");
+  for (int i = 0; i < 60; ++i)
+    text += std::string(1 + i * 7 % 11, 'a' + i % 26) + (i % 5 ? " " : "  \t");
   for (unsigned width = 1; width <= 25; ++width) {
     std::string joined, folded;
     for (const std::string &piece : cut(text.c_str(), width, width)) {

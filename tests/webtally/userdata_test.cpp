@@ -26,11 +26,16 @@ TEST_F(UserField, PrefersTheNativeVariantAndRefusesAmbiguousNames) {
     bool native, english;
     const char *value;
   } rows[] = {
-      {"realname", "-", false, false, "Katya"}, {"realname", "-", true, true, "Katya"},
-      {"realname", "-", true, false, "Katya"},  {"real", "-", false, true, "Kate Smith"},
-      {"org", "-", false, false, "Org"},        {"organization", "-", false, true, "Org Ltd"},
-      {"location", "-", true, false, "-"},      {"location", "-", false, false, "Moscow"},
-      {"contract", nullptr, false, false, nullptr}, {"p", "-", false, false, "-"},
+      {"realname", "-", false, false, "Katya"},
+      {"realname", "-", true, true, "Katya"},
+      {"realname", "-", true, false, "Katya"},
+      {"real", "-", false, true, "Kate Smith"},
+      {"org", "-", false, false, "Org"},
+      {"organization", "-", false, true, "Org Ltd"},
+      {"location", "-", true, false, "-"},
+      {"location", "-", false, false, "Moscow"},
+      {"contract", nullptr, false, false, nullptr},
+      {"p", "-", false, false, "-"},
   };
   for (const Row &row : rows) {
     const char *value = userField(&user, row.name, row.dflt, row.native, row.english);

@@ -1,6 +1,8 @@
 // Numbers and amounts in words, against the sample catalogue: Russian and
 // English words checked against num2words, amounts against a table written
 // by hand from Russian grammar. Texts are KOI8-R bytes.
+#include "words.h"
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -8,7 +10,6 @@
 
 #include "language.h"
 #include "sample_home.h"
-#include "words.h"
 
 namespace {
 
@@ -38,11 +39,10 @@ using Words = SampleHome;
 
 TEST_F(Words, NumbersMatchNum2words) {
   const std::vector<long long> numbers = {
-      0,       1,         2,          5,          -5,          10,          11,
-      19,      20,        21,         100,        101,         115,         999,
-      1000,    1002,      2000,       5000,       12000,       21000,       22000,
-      101000,  1000000,   2000005,    12345678,   2147483647,  -2147483648, 2147483648,
-      3000000000, 111222333444, 999999999999};
+      0,        1,          2,           5,          -5,         10,           11,          19,
+      20,       21,         100,         101,        115,        999,          1000,        1002,
+      2000,     5000,       12000,       21000,      22000,      101000,       1000000,     2000005,
+      12345678, 2147483647, -2147483648, 2147483648, 3000000000, 111222333444, 999999999999};
   for (const char *lang : {"ru", "en"}) {
     setLanguage(lang);
     std::vector<std::string> expected = num2words(lang, numbers);
@@ -80,18 +80,20 @@ TEST_F(Words, AmountsCarryTheirSignHundredthsAndCurrency) {
       // Двенадцать тысяч руб.
       {12000, 1, "\xe4\xd7\xc5\xce\xc1\xc4\xc3\xc1\xd4\xd8 \xd4\xd9\xd3\xd1\xde \xd2\xd5\xc2."},
       // Двадцать две тысячи руб.
-      {22000, 1, "\xe4\xd7\xc1\xc4\xc3\xc1\xd4\xd8 \xc4\xd7\xc5 \xd4\xd9\xd3\xd1\xde\xc9 \xd2\xd5\xc2."},
+      {22000, 1,
+       "\xe4\xd7\xc1\xc4\xc3\xc1\xd4\xd8 \xc4\xd7\xc5 \xd4\xd9\xd3\xd1\xde\xc9 \xd2\xd5\xc2."},
       // Два миллиона пять руб. 07 коп.
       {2000005.07, 0.01,
-       "\xe4\xd7\xc1 \xcd\xc9\xcc\xcc\xc9\xcf\xce\xc1 \xd0\xd1\xd4\xd8 \xd2\xd5\xc2. 07 \xcb\xcf\xd0."},
+       "\xe4\xd7\xc1 \xcd\xc9\xcc\xcc\xc9\xcf\xce\xc1 \xd0\xd1\xd4\xd8 \xd2\xd5\xc2. 07 "
+       "\xcb\xcf\xd0."},
       // Минус два миллиарда сто сорок семь миллионов четыреста восемьдесят
       // три тысячи шестьсот сорок восемь руб.
       {-2147483648.0, 1,
        "\xed\xc9\xce\xd5\xd3 \xc4\xd7\xc1 \xcd\xc9\xcc\xcc\xc9\xc1\xd2\xc4\xc1 \xd3\xd4\xcf "
        "\xd3\xcf\xd2\xcf\xcb \xd3\xc5\xcd\xd8 \xcd\xc9\xcc\xcc\xc9\xcf\xce\xcf\xd7 "
-       "\xde\xc5\xd4\xd9\xd2\xc5\xd3\xd4\xc1 \xd7\xcf\xd3\xc5\xcd\xd8\xc4\xc5\xd3\xd1\xd4 \xd4\xd2\xc9 "
-       "\xd4\xd9\xd3\xd1\xde\xc9 \xdb\xc5\xd3\xd4\xd8\xd3\xcf\xd4 \xd3\xcf\xd2\xcf\xcb "
-       "\xd7\xcf\xd3\xc5\xcd\xd8 \xd2\xd5\xc2."},
+       "\xde\xc5\xd4\xd9\xd2\xc5\xd3\xd4\xc1 \xd7\xcf\xd3\xc5\xcd\xd8\xc4\xc5\xd3\xd1\xd4 "
+       "\xd4\xd2\xc9 \xd4\xd9\xd3\xd1\xde\xc9 \xdb\xc5\xd3\xd4\xd8\xd3\xcf\xd4 "
+       "\xd3\xcf\xd2\xcf\xcb \xd7\xcf\xd3\xc5\xcd\xd8 \xd2\xd5\xc2."},
       // Три миллиарда руб.
       {3e9, 1, "\xf4\xd2\xc9 \xcd\xc9\xcc\xcc\xc9\xc1\xd2\xc4\xc1 \xd2\xd5\xc2."},
       // From 10^12 on, figures: -1000000000000 руб. 25 коп.
@@ -112,8 +114,10 @@ TEST_F(Words, AmountsCarryTheirSignHundredthsAndCurrency) {
 TEST_F(Words, LongCatalogueTextsAreCutAtTheBufferEnds) {
   // Every hundred is 150 characters long, every scale word 600.
   std::string messages;
-  for (int h = 1; h <= 9; ++h) messages += "num_" + std::to_string(h) + "00 " + std::string(150, 'h') + "\n";
-  for (int k : {9, 6, 3}) messages += "num_1_" + std::to_string(k) + " " + std::string(600, 's') + "\n";
+  for (int h = 1; h <= 9; ++h)
+    messages += "num_" + std::to_string(h) + "00 " + std::string(150, 'h') + "\n";
+  for (int k : {9, 6, 3})
+    messages += "num_1_" + std::to_string(k) + " " + std::string(600, 's') + "\n";
   addLanguage("xl", messages);
   setLanguage("xl");
   EXPECT_EQ(hundredsWords(700, false), std::string(99, 'h'));
