@@ -18,12 +18,10 @@ std::deque<std::string> pieces;
 void startText(const char *source) {
   pieces.clear();
   text.clear();
-  const char *p = source;
-  while (isspace(static_cast<unsigned char>(*p))) ++p;
-  for (; *p; ++p) {
+  for (const char *p = source; *p; ++p) {
     if (!isspace(static_cast<unsigned char>(*p))) {
       text += *p;
-    } else if (text.back() != ' ') {
+    } else if (!text.empty() && text.back() != ' ') {
       text += ' ';
     }
   }
