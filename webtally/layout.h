@@ -3,8 +3,8 @@
 // aligned text, and the printf formats that forms supply.
 //
 // Form formats. A form may give a printf format for one value. It may hold at
-// most one conversion, made of flags, a width of at most 3 digits, a precision
-// and a conversion letter that fits the value (FormatArg), and besides it
+// most one conversion, made of flags, a width and a precision (at most 3 digits
+// each) and a conversion letter that fits the value (FormatArg), and besides it
 // "%%", the currency marker "%@" (the currency name, expandFormat) and, for
 // numbers, the money marker "%$" (the amount as money text, currencyMarker).
 // checkFormat is the gate: a format that fails it never reaches printf.
