@@ -143,8 +143,8 @@ AccountEntry *lastAccounts(const char *account, unsigned count, AccountEntry *ou
   return out;
 }
 
-AccountEntry *lastAccountsYMD(const char *account, unsigned count, AccountEntry *out,
-                              unsigned year, unsigned month, unsigned day) {
+AccountEntry *lastAccountsYMD(const char *account, unsigned count, AccountEntry *out, unsigned year,
+                              unsigned month, unsigned day) {
   if (year == 0) return lastAccounts(account, count, out, nullptr, nullptr);
   const Date from = {static_cast<int32_t>(day), static_cast<int32_t>(month),
                      static_cast<int32_t>(year)};

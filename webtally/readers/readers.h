@@ -60,8 +60,8 @@ AccountEntry *lastAccounts(const char *account, unsigned count, AccountEntry *ou
                            const Date *from);
 // lastAccounts up to the report date, from day.month.year (year 0: from the
 // first entry).
-AccountEntry *lastAccountsYMD(const char *account, unsigned count, AccountEntry *out,
-                              unsigned year, unsigned month, unsigned day);
+AccountEntry *lastAccountsYMD(const char *account, unsigned count, AccountEntry *out, unsigned year,
+                              unsigned month, unsigned day);
 
 // ---- Statistic rows (module readstat) ----
 //
