@@ -39,8 +39,8 @@ int parseAccountRow(AccountEntry *entry, char **row);
 bool nextAccount(MsqlResult *result, AccountEntry *entry);
 // Selects date,sum,cmt of the account's entries with a date from `from' (when
 // given) to `to' (null: the report date), both inclusive; ordered by date and
-// then comment when asked. The caller frees the result; null when the query
-// could not be sent.
+// then comment when asked. The caller frees the result; null when the statement
+// failed (no connection, or refused).
 MsqlResult *selectAccounts(const char *account, const Date *to, const Date *from, bool ordered);
 // The sum of the account's entries from `from' (null: the first) to `to'
 // (null: the report date). The balance of the whole account up to the report
@@ -86,8 +86,8 @@ constexpr int kStatRead = 0;      // a row was read (sumStat: the sum is in row)
 constexpr int kStatNoRecord = 1;  // the record was null
 constexpr int kStatEnd = 2;       // no rows left; the result has been freed
 
-// Selects the user's rows of the month, ordered by group. Null when the query
-// could not be sent.
+// Selects the user's rows of the month, ordered by group. Null when the statement
+// failed (no connection, or refused).
 MsqlResult *selectStat(const char *user, unsigned year, unsigned month);
 // selectStat for the month of the report date.
 MsqlResult *selectStatCurrent(const char *user);
