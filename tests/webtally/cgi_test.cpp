@@ -74,9 +74,3 @@ TEST(Query, DecodingEndsAtABadOrCutEscape) {
   EXPECT_EQ(hexPair("fF"), 255);
   EXPECT_EQ(urlDecode(nullptr), nullptr);
 }
-
-TEST(Query, HtmlEscapeAndPrintableMakeRequestTextsHarmless) {
-  EXPECT_EQ(htmlEscape("<a href=\"x\">&</a>"), "&lt;a href=&quot;x&quot;&gt;&amp;&lt;/a&gt;");
-  EXPECT_EQ(htmlEscape(nullptr), "");
-  EXPECT_EQ(printable("a\nb\x7f\xd2"), "a?b?\xd2");
-}

@@ -41,7 +41,10 @@ TEST(FormTable, KeysMatchWholeWithoutCaseAndFallBackToDefault) {
   testing::internal::CaptureStdout();
   EXPECT_STREQ(formFor(&table, "<x>"), "/dev/null");
   std::string page = testing::internal::GetCapturedStdout();
-  EXPECT_NE(page.find(" `<B>default</B>'. "), std::string::npos) << page;
+  EXPECT_EQ(page,
+            "\xee\xc5 \xda\xc1\xc4\xc1\xce\xc1 \xc9\xd3\xc8\xcf\xc4\xce\xc1\xd1 \xc6\xcf\xd2\xcd\xc1 \xc4\xcc\xd1 "
+            "\xd0\xc1\xd2\xc1\xcd\xc5\xd4\xd2\xc1 `<B>default</B>'. \xef\xc2\xd2\xc1\xd4\xc9\xd4\xc5\xd3\xd8 "
+            "\xcb\xc1\xc4\xcd\xc9\xce\xc9\xd3\xd4\xd2\xc1\xd4\xcf\xd2\xd5 \xd3\xc5\xd2\xd7\xc5\xd2\xc1!<P>\n");
 
   loadForms(&table, tmp.sub("missing").c_str());
   EXPECT_EQ(table.count, 0u);
