@@ -12,16 +12,20 @@ namespace {
 
 const char kUsage[] = "Use only as a CGI module. See korvix docimentation..\n";
 
-// GNU date's rendering of a date expression, as @date@ writes it.
-std::string gnuDate(const std::string &expr) {
-  std::string command = "LC_ALL=C TZ=UTC date -d '" + expr + "' +%-d.%m.%Y";
+// The first line a shell command writes, without its newline.
+std::string firstLine(const std::string &command) {
   FILE *p = popen(command.c_str(), "r");
-  char buf[100] = "";
+  char buf[200] = "";
   if (!fgets(buf, sizeof buf, p)) buf[0] = '\0';
   pclose(p);
   std::string s = buf;
   if (!s.empty() && s.back() == '\n') s.pop_back();
   return s;
+}
+
+// GNU date's rendering of a date expression, as @date@ writes it.
+std::string gnuDate(const std::string &expr) {
+  return firstLine("LC_ALL=C TZ=UTC date -d '" + expr + "' +%-d.%m.%Y");
 }
 
 struct PageCase {
@@ -139,13 +143,7 @@ TEST(Webtally, FormLanguageCopiesTextAndRunsDirectives) {
                   {"@date value=2005.13.1@", "5.03.2005", "Bad date `2005.13.1' ignored\n"},
                   {"@cdate@|@cdate format=%Y@", std::string(250, 'x') + " 5 March 2005|2005", ""},
                   {"@date format=\"%A %d %b %Y, day %j\" strftime@",
-                   [] {
-                     FILE *p = popen("LC_ALL=C date -u -d 2005-03-05 '+%A %d %b %Y, day %j'", "r");
-                     char buf[100] = "";
-                     if (!fgets(buf, sizeof buf, p)) buf[0] = '\0';
-                     pclose(p);
-                     return std::string(buf).substr(0, strlen(buf) - 1);
-                   }(),
+                   firstLine("LC_ALL=C date -u -d 2005-03-05 '+%A %d %b %Y, day %j'"),
                    ""},
                   {"@date format=\"" + std::string(120, 'y') + "\" strftime@", "", ""},
                   {"@statadmin@ @currency@", "stat-adm@node.example roubles", ""},
