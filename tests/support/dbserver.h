@@ -22,7 +22,7 @@ class DbServer {
     std::string database = "vovuvuza";
     bool tcp = true;            // also listen on TCP (a free port)
     bool statementLog = false;  // log every query into logPath()
-    std::string durability;     // the server's -S value; "" for its default
+    std::string durability = "";  // the server's -S value; "" for its default
   };
 
   // dir: a directory of the test (created when missing) that holds data/,
