@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "address.h"
-#include "core.h"
 #include "mailcf.h"
 #include "matchset.h"
 
@@ -18,73 +17,57 @@ namespace {
 // must stay on regexec.
 const char *const kCorners[] = {
     "[]a]", "[^]a]", "[a-]", "[--/]", "[!--]", "[[:alpha:]-]", "[[:digit:][:punct:]]", "[\\.]", "[\\]]",
-    "[^!]*", "[[]", "[[-a]", "[a-a]", "[^\x80-\xff]", "[\xe1-\xe3]b", "\xe1.", "[[:upper:]]", "[[:space:]]",
-    "[[:xdigit:]]+", "[[:cntrl:][:print:]]", "[[:foo:]]", "[[.a.]]", "[[=a=]]", "[a-c-e]", "[b-a]",
-    "a{,2}", "a{2,}", "a{1}{2}", "a{0}", "a{0,0}b", "(ab){2,3}", "a{1001}", "a{3,2}", "a{x}", "a{", "x}",
-    "(a|)", "()", "()*", "(|a)b", "a||b", "a**", "a+?", "(a*)*", "(a|b)+c?", "^*", "*a", "(*a)", "a|*b",
-    "a^b", "a$|b", "(^a|b)c", "a$$", "^^a", "(a$)", "$a", "^", "$", "a|", "|", ")a", "a)", "(a", "\\.",
-    "\\!", "\\{", "\\}", "\\|", "\\(", "\\a", "\\n", "\\\\", "\\w+", "\\W", "\\s", "\\bab", "\\<a", "a\\>",
-    "\\`a", "a\\'", "(a)\\1", "\\", ".", ".*", "a.b", "local![^!]*\\.ru!.*", ".*!example!.*",
-    "(www|mail)\\.example\\.(com|org)", "[-a-c]+", "[a-cx-z!]*",
+    "[^!]*", "[[]", "[[-a]", "[^\x80-\xff]", "[\xe1-\xe3]b", "\xe1.", "[[:upper:][:space:]]", "[[:xdigit:]]+",
+    "[[:cntrl:][:print:]]", "[[:foo:]]", "[[.a.]]", "[[=a=]]", "[a-c-e]", "[b-a]", "a{,2}", "a{2,}", "a{1}{2}",
+    "a{0}", "a{0,0}b", "(ab){2,3}", "a{1001}", "a{3,2}", "a{x}", "x}", "(a|)", "()", "()*", "(|a)b", "a||b",
+    "a**", "a+?", "(a*)*", "^*", "(*a)", "a^b", "a$|b", "(^a|b)c", "a$$", "^^a", "(a$)", "$a", "^", "a|", ")a",
+    "a)", "\\.", "\\!", "\\{", "\\|", "\\a", "\\\\", "\\w+", "\\s", "\\bab", "\\<a", "a\\'", "(a)\\1", ".*",
+    "local![^!]*\\.ru!.*", "(www|mail)\\.example\\.(com|org)", "[-a-c]+",
 };
 
-// Random patterns over the bytes that the addresses below hold.
-class PatternMaker {
- public:
-  explicit PatternMaker(unsigned seed) : rng_(seed) {}
+// Random patterns over the bytes of the texts below.
+struct PatternMaker {
+  std::mt19937 rng;
+  int pick(int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); }
+  const char *oneOf(std::vector<const char *> choices) { return choices[pick(static_cast<int>(choices.size()))]; }
   std::string pattern(int depth = 0) {
     std::string out;
-    int branches = pick(4) == 0 ? 2 + pick(2) : 1;
-    for (int b = 0; b < branches; ++b) {
-      if (b) out += '|';
-      int pieces = pick(5);
-      for (int i = 0; i < pieces; ++i) out += piece(depth);
+    for (int b = pick(4) ? 1 : 2 + pick(2); b > 0; --b) {
+      for (int i = pick(5); i > 0; --i) {
+        std::string atom = pick(10) > 2 ? std::string(1, "ab!.-"[pick(5)])
+                           : pick(3) == 0 && depth < 2 ? "(" + pattern(depth + 1) + ")"
+                           : pick(2) ? bracket()
+                                     : oneOf({".", "^", "$", "\\.", "\\!", "\\a", "\\w", "\\1", "}", "\xe1"});
+        while (pick(4) == 0) atom += oneOf({"*", "+", "?", "{2}", "{1,2}", "{,1}", "{0,}", "{0}"});
+        out += atom;
+      }
+      if (b > 1) out += '|';
     }
     return out;
   }
-
- private:
-  int pick(int n) { return static_cast<int>(rng_() % static_cast<unsigned>(n)); }
-  std::string oneOf(std::initializer_list<const char *> choices) {
-    return *(choices.begin() + pick(static_cast<int>(choices.size())));
-  }
-  std::string piece(int depth) {
-    std::string atom;
-    switch (pick(10)) {
-      case 0: atom = depth < 2 ? "(" + pattern(depth + 1) + ")" : "a"; break;
-      case 1: atom = bracket(); break;
-      case 2: atom = oneOf({".", "^", "$", "\\.", "\\!", "\\a", "\\w", "\\1", "}", "\xe1"}); break;
-      default: atom = std::string(1, "ab!.-"[pick(5)]); break;
-    }
-    while (pick(4) == 0) atom += oneOf({"*", "+", "?", "{2}", "{1,2}", "{,1}", "{0,}", "{0}"});
-    return atom;
-  }
   std::string bracket() {
-    std::string out = pick(3) == 0 ? "[^" : "[";
+    std::string out = pick(3) ? "[" : "[^";
     if (pick(6) == 0) out += ']';
-    int n = 1 + pick(3);
-    for (int i = 0; i < n; ++i)
+    for (int i = 1 + pick(3); i > 0; --i)
       out += oneOf({"a", "b", "!", ".", "-", "a-b", "!-.", "[:alpha:]", "[:punct:]", "\\", "^", "[", "\xe1"});
-    if (pick(6) == 0) out += '-';
-    return out + "]";
+    return out + (pick(6) ? "]" : "-]");
   }
-  std::mt19937 rng_;
 };
 
 // Random short texts over the patterns' bytes, and a few odd ones.
-std::vector<std::string> addresses(unsigned seed, int n) {
+std::vector<std::string> texts(unsigned seed, size_t n) {
   std::mt19937 rng(seed);
-  std::vector<std::string> out = {"", "\n", "a\nb", "A", "]", "\\", "}", ")", "^", "$", "\xe1", "\xe1\xe2"};
-  const char alphabet[] = "ab!.-ab!.-\\]}\xe1";
-  while (static_cast<int>(out.size()) < n) {
+  std::vector<std::string> out = {"", "\n", "a\nb", "A", "]", "\\", "}", ")", "^", "$", "\xe1\xe2"};
+  const char bytes[] = "ab!.-ab!.-\\]}\xe1";
+  while (out.size() < n) {
     std::string text;
-    for (unsigned len = rng() % 7; len > 0; --len) text += alphabet[rng() % (sizeof alphabet - 1)];
+    for (unsigned len = rng() % 7; len > 0; --len) text += bytes[rng() % (sizeof bytes - 1)];
     out.push_back(text);
   }
   return out;
 }
 
-// Entries of a class set, each compiled as readMailCf compiles it.
+// Entries of a class, each compiled as readMailCf compiles it.
 void addPatterns(MailClassSet *set, const char *className, int kind, const std::vector<std::string> &patterns) {
   testing::internal::CaptureStderr();  // "Can't compile regex" warnings
   for (const std::string &p : patterns) {
@@ -98,7 +81,7 @@ bool matchesBy(const MailClassEntry *entry, void *match) {
   return static_cast<AddressMatch *>(match)->matches(entry);
 }
 
-// The class sets of a test as the run's sets; released at the end.
+// The test's class sets as the run's sets; released at the end.
 struct RunSets {
   std::vector<MailClassSet> users;
   explicit RunSets(unsigned count) : users(count) {
@@ -121,22 +104,19 @@ struct RunSets {
 TEST(SetMatcher, EveryPatternMatchesWhatRegexecMatches) {
   RunSets run(0);
   std::vector<std::string> patterns(std::begin(kCorners), std::end(kCorners));
-  PatternMaker maker(18);
+  PatternMaker maker{std::mt19937(18)};
   while (patterns.size() < 3000) patterns.push_back(maker.pattern());
   addPatterns(&commonClassSet, "c", KIND_ANY, patterns);
   matchSetBuild();
-
   std::vector<const MailClassEntry *> entries;
   int inSet = 0, pairs = 0, hits = 0;
   for (unsigned i = 0; i < commonClassSet.entryCount; ++i) {
     const MailClassEntry *entry = &commonClassSet.blocks[i / 10][i % 10];
-    if (entry->kind == KIND_NONE) continue;
-    entries.push_back(entry);
-    inSet += entry->setIndex >= 0;
+    if (entry->kind != KIND_NONE) entries.push_back(entry);
+    if (entry->kind != KIND_NONE) inSet += entry->setIndex >= 0;
   }
-  int compiled = static_cast<int>(entries.size());
   AddressMatch match;
-  for (const std::string &text : addresses(7, 300)) {
+  for (const std::string &text : texts(7, 300)) {
     match.reset(text.c_str());
     for (const MailClassEntry *entry : entries) {
       bool expected = regexMatch(entry, text.c_str());
@@ -147,22 +127,14 @@ TEST(SetMatcher, EveryPatternMatchesWhatRegexecMatches) {
   }
   // The comparison means something: most patterns are in the set matcher,
   // and matches are neither rare nor the rule.
-  EXPECT_GT(inSet, compiled * 3 / 5);
-  EXPECT_LT(inSet, compiled);
+  EXPECT_GT(inSet, static_cast<int>(entries.size()) * 3 / 5);
   EXPECT_GT(hits, pairs / 20);
   EXPECT_LT(hits, pairs / 2);
-
   // What stays on regexec, and what the set matcher takes.
-  struct Case {
-    const char *pattern;
-    bool inSet;
-  } cases[] = {{"(a)\\1", false}, {"\\w+", false}, {"[[.a.]]", false}, {"[[=a=]]", false}, {"a)", false},
-               {"a{1001}", false}, {"[]a]", true}, {"a{1}{2}", true}, {"(^a|b)c", true}, {"\\.", true},
-               {"x}", true}, {"[^\x80-\xff]", false}, {"[^\xe1]", true}};
-  for (const Case &c : cases) {
-    std::string re2;
-    EXPECT_EQ(posixToRe2(("^" + std::string(c.pattern) + "$").c_str(), &re2), c.inSet) << c.pattern << " " << re2;
-  }
+  for (const char *onRegexec : {"(a)\\1", "\\w+", "[[.a.]]", "[[=a=]]", "a)", "a{1001}", "[^\x80-\xff]"})
+    EXPECT_FALSE(posixToRe2(("^" + std::string(onRegexec) + "$").c_str(), &patterns[0])) << onRegexec;
+  for (const char *inTheSet : {"[]a]", "a{1}{2}", "(^a|b)c", "\\.", "x}", "[^\xe1]", "a||b"})
+    EXPECT_TRUE(posixToRe2(("^" + std::string(inTheSet) + "$").c_str(), &patterns[0])) << inTheSet;
 }
 
 // A node of users with classes as administrators write them (the user's own
@@ -172,57 +144,53 @@ TEST(SetMatcher, EveryPatternMatchesWhatRegexecMatches) {
 TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
   constexpr unsigned kUsers = 60;
   RunSets run(kUsers);
-  PatternMaker maker(99);
+  PatternMaker maker{std::mt19937(99)};
   addPatterns(&commonClassSet, "local", KIND_ANY, {"[^!]*", "local!node\\.example!.*"});
   addPatterns(&commonClassSet, "domestic", KIND_ANY, {"local![^!]*\\.ru!.*"});
   addPatterns(&commonClassSet, "inet", KIND_ANY, {".*"});
   for (unsigned i = 0; i < kUsers; ++i) {
     MailClassSet *set = &userClassSets[i];
-    std::string u = "u" + std::to_string(i), d = std::to_string(i % 7);
+    std::string u = "u" + std::to_string(i), d = std::to_string(i % 7), corp = "local!corp" + d + "\\.example\\.com!";
     addPatterns(set, "user", KIND_ANY, {u, "local!node\\.example!" + u});
     if (i % 10 == 3) addPatterns(set, "user", KIND_FROM, {"local!node\\.example!\\w*" + d});
     if (i % 10 == 4) addPatterns(set, "user", KIND_TO, {"(" + u + ")\\1?"});
+    if (i % 5 == 1) addPatterns(set, "user", KIND_ANY, {maker.pattern()});
     addPatterns(set, "friends", KIND_ANY, {"local!mail" + d + "\\.example\\.org!.*"});
-    addPatterns(set, "work", KIND_TO, {"local!corp" + d + "\\.example\\.com!.*"});
-    addPatterns(set, "work", KIND_FROM, {"local!corp" + d + "\\.example\\.com!.*"});
-    addPatterns(set, "work", KIND_EXCEPT, {"local!corp" + d + "\\.example\\.com!p" + d});
+    addPatterns(set, "work", KIND_TO, {corp + ".*"});
+    addPatterns(set, "work", KIND_FROM, {corp + ".*"});
+    addPatterns(set, "work", KIND_EXCEPT, {corp + "p" + d});
     addPatterns(set, "lists", KIND_FROM, {"local!lists\\.example\\.net!.*"});
     if (i % 3 == 0) addPatterns(set, "relay", KIND_ANY, {"gw!relay" + d + "\\.example\\.de!.*"});
     if (i % 5 == 0) addPatterns(set, "odd", KIND_ANY, {maker.pattern(), maker.pattern()});
-    if (i % 5 == 1) addPatterns(set, "user", KIND_ANY, {maker.pattern()});
   }
   matchSetBuild();
-
-  std::vector<std::string> texts = addresses(3, 200);
+  std::vector<std::string> addresses = texts(3, 200);
   for (unsigned k = 0; k < 3 * kUsers; ++k) {
     std::string d = std::to_string(k % 9), u = "u" + std::to_string(k % (kUsers + 5));
-    texts.insert(texts.end(), {u, "local!node.example!" + u, "local!node.example!x" + d,
-                               "local!mail" + d + ".example.org!p" + d, "local!corp" + d + ".example.com!p" + d,
-                               "local!corp" + d + ".example.com!q", "local!lists.example.net!l",
-                               "gw!relay" + d + ".example.de!r", "local!host" + d + ".example.ru!z"});
+    addresses.insert(addresses.end(), {u, "local!node.example!" + u, "local!node.example!x" + d,
+                                       "local!mail" + d + ".example.org!p", "local!corp" + d + ".example.com!p" + d,
+                                       "local!corp" + d + ".example.com!q", "local!lists.example.net!l",
+                                       "gw!relay" + d + ".example.de!r", "local!host" + d + ".example.ru!z"});
   }
   AddressMatch match;
   std::vector<unsigned> candidates;
   int owned = 0, served = 0;
-  for (const std::string &text : texts) {
-    match.reset(text.c_str());
+  for (const std::string &a : addresses) {
+    match.reset(a.c_str());
     match.userSetCandidates(&candidates);
     for (int kind : {KIND_FROM, KIND_TO}) {
       std::vector<unsigned> expected, got;
-      for (unsigned i = 0; i < kUsers; ++i) {
-        if (classMatch(&userClassSets[i], text.c_str(), true, kind)) expected.push_back(i);
-        const char *own = classMatch(&userClassSets[i], text.c_str(), false, kind);
-        const char *bySet = classMatchBy(&userClassSets[i], false, kind, matchesBy, &match);
-        ASSERT_STREQ(bySet, own) << "user " << i << " on `" << text << "'";
-        served += own != nullptr;
+      for (unsigned i = 0; i <= kUsers; ++i) {
+        const MailClassSet *set = i < kUsers ? &userClassSets[i] : &commonClassSet;
+        const char *service = classMatch(set, a.c_str(), false, kind);
+        ASSERT_STREQ(classMatchBy(set, false, kind, matchesBy, &match), service) << "set " << i << " on " << a;
+        served += service != nullptr;
+        if (i < kUsers && classMatch(set, a.c_str(), true, kind)) expected.push_back(i);
       }
       for (unsigned i : candidates)
         if (classMatchBy(&userClassSets[i], true, kind, matchesBy, &match)) got.push_back(i);
-      ASSERT_EQ(got, expected) << "owners of `" << text << "'";
+      ASSERT_EQ(got, expected) << "owners of " << a;
       owned += !expected.empty();
-      ASSERT_STREQ(classMatchBy(&commonClassSet, false, kind, matchesBy, &match),
-                   classMatch(&commonClassSet, text.c_str(), false, kind))
-          << text;
     }
   }
   EXPECT_GT(owned, 100);
