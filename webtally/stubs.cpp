@@ -23,9 +23,3 @@ void cmdDomain(FILE *, UserConf *, char *) { notBuilt("domain"); }
 void cmdUsersystem(FILE *, UserConf *, char *) { notBuilt("usersystem"); }
 void cmdWhowhen(FILE *, UserConf *, char *) { notBuilt("whowhen"); }
 void cmdPostmaster(FILE *, UserConf *, char *) { notBuilt("postmaster"); }
-void cmdAccount(FILE *, UserConf *, char *) { notBuilt("account"); }
-void cmdStatistic(FILE *, UserConf *, char *) { notBuilt("statistic"); }
-void cmdTotal(FILE *, UserConf *, char *) { notBuilt("total"); }
-bool e_account(double *, ArgSlot *) { return notBuilt("account()"); }
-bool e_statistic(double *, ArgSlot *) { return notBuilt("statistic()"); }
-bool e_total(double *, ArgSlot *) { return notBuilt("total()"); }
