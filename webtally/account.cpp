@@ -14,11 +14,8 @@
 
 namespace {
 
-constexpr int32_t kTextWidth = 79;
-constexpr int32_t kHtmlWidth = 96;
-// A text table needs 50 characters; a line holds at most 400.
+// A text table needs 50 characters.
 constexpr int32_t kTableMinWidth = 50;
-constexpr int32_t kMaxWidth = 400;
 constexpr int32_t kDefaultLines = 10;
 // The money columns grow by one character per 10 of the width beyond 80, by
 // at most this much.
@@ -147,7 +144,7 @@ void writeTable(const Table &t, const CommandArg *a, const char *account) {
     return;
   }
   const char *header = a[HEADER].set ? a[HEADER].value.text : getMessage("acc_header");
-  writeHead(t, a[WIDTH].set ? a[WIDTH].value.integer : kHtmlWidth, header);
+  writeHead(t, a[WIDTH].set ? a[WIDTH].value.integer : kReportHtmlWidth, header);
   if (entries[0].balance != entries[0].sum) writeIncoming(t, entries[0]);
   unsigned shown = 0;
   for (; shown < count && entries[shown].day != 0; ++shown) writeEntry(t, entries[shown]);
@@ -172,7 +169,7 @@ void cmdAccount(FILE *out, UserConf *user, char *args) {
                     {"html", ARG_FLAG, false, {}},        {}};
   parseArgs(a, args);
   double unit = reportUnit(a[PRECISION]);
-  int32_t width = std::min(a[WIDTH].set ? a[WIDTH].value.integer : kTextWidth, kMaxWidth);
+  int32_t width = std::min(a[WIDTH].set ? a[WIDTH].value.integer : kReportTextWidth, kReportMaxWidth);
 
   if (a[BYWORDS].set || a[TOTAL].set) {
     double balance = accountBalance(user->accname, dateArg(a[END]), dateArg(a[BEGIN]));

@@ -16,11 +16,8 @@
 
 namespace {
 
-constexpr int32_t kTextWidth = 79;
-constexpr int32_t kHtmlWidth = 96;
-// A text table needs 60 characters; a line holds at most 400.
+// A text table needs 60 characters.
 constexpr int32_t kMinWidth = 60;
-constexpr int32_t kMaxWidth = 400;
 // One directive shows at most 20 years of months.
 constexpr int64_t kMaxMonths = 240;
 // Rows of a smaller amount are left out, and their sum with them.
@@ -176,8 +173,8 @@ void cmdStatistic(FILE *out, UserConf *user, char *args) {
   t.out = out;
   t.user = user;
   t.html = a[HTML].set;
-  t.htmlWidth = a[WIDTH].set ? a[WIDTH].value.integer : kHtmlWidth;
-  t.width = std::clamp(a[WIDTH].set ? a[WIDTH].value.integer : kTextWidth, kMinWidth, kMaxWidth);
+  t.htmlWidth = a[WIDTH].set ? a[WIDTH].value.integer : kReportHtmlWidth;
+  t.width = std::clamp(a[WIDTH].set ? a[WIDTH].value.integer : kReportTextWidth, kMinWidth, kReportMaxWidth);
   t.extra = t.width > 80 ? (t.width - 80) / 10 : 0;
   t.column = t.extra + 14;
   t.description = t.width - 3 * t.column - 10;

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr int32_t kTextWidth = 79;
 // The narrowest line the words are cut for.
 constexpr int32_t kWordsMinWidth = 3;
 // Labels of the text footers hold at most this many characters.
@@ -69,7 +68,7 @@ void cmdTotal(FILE *out, UserConf *, char *args) {
     owed = roundTo(owed, unit);
     if (a[WITHVAT].set) owed = roundTo(owed + *taxesValue * owed, unit);
     if (a[BYWORDS].set)
-      writeWords(out, owed, unit, a[WIDTH].set ? a[WIDTH].value.integer : kTextWidth,
+      writeWords(out, owed, unit, a[WIDTH].set ? a[WIDTH].value.integer : kReportTextWidth,
                  a[SHIFT].set ? a[SHIFT].value.integer : 1);
     else
       fputs(formatMoney(owed, unit), out);

@@ -243,6 +243,11 @@ void cmdPostmaster(FILE *out, UserConf *user, char *args);
 // (statistic) and what he owes now (total). Texts of the database in their
 // HTML tables (comments, descriptions, unit names) go through htmlEscape;
 // the form's own texts and the catalogue's are written as they stand.
+// Default widths of the reports: characters of a text line, percent of the
+// page for an HTML table; a text line holds at most kReportMaxWidth.
+constexpr int32_t kReportTextWidth = 79;
+constexpr int32_t kReportHtmlWidth = 96;
+constexpr int32_t kReportMaxWidth = 400;
 void cmdAccount(FILE *out, UserConf *user, char *args);
 void cmdStatistic(FILE *out, UserConf *user, char *args);
 void cmdTotal(FILE *out, UserConf *user, char *args);
