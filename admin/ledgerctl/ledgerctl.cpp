@@ -167,6 +167,9 @@ bool mayCharge(const char *account, const char *comment) {
 // Books the current sum and comment for the user: loads him when needed,
 // builds the entry and writes it or (-n) prints it.
 void bookEntry(const char *name) {
+  // Loaded first, so that a user named by -u who cannot be read is noticed
+  // whatever the sum.
+  if (!loadUser(name)) return;
   if (!isBookableSum(entrySum)) {
     error("Bad sum for `%s' - %g, nothing booked", name, entrySum);
     return;
@@ -176,7 +179,6 @@ void bookEntry(const char *name) {
     debug(1, "No statistic for `%s'", name);
     return;
   }
-  if (!loadUser(name)) return;
   AccountEntry entry = {};
   entry.day = static_cast<uint32_t>(today.day);
   entry.month = static_cast<uint32_t>(today.month);

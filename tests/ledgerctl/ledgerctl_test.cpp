@@ -33,10 +33,11 @@ class Ledger {
     for (std::string u : {"a/alice", "a/bob", "c/carl"}) file("userbase/" + u + "/user.cf", cf);
     file("userbase/a/anton/user.cf", "accname alice\nlanguage ru\n" + cf);
     if (!db.start()) ADD_FAILURE() << "database server did not start";
-    // May 1998: alice 1020.125, anton 7.5 and a row without a sum, carl a residue.
+    // May 1998: alice 1020.125, anton 7.5 and a row without a sum, carl a
+    // residue; June: more than the sum column holds for carl.
     for (std::string row : {"'alice',19980500,1000.125", "'alice',19980599,20",
                             "'alice',19980600,99", "'anton',19980500,7.5", "'anton',19980500,NULL",
-                            "'bob',19980500,50", "'carl',19980500,0.004"})
+                            "'bob',19980500,50", "'carl',19980500,0.004", "'carl',19980600,1e13"})
       db.query("INSERT INTO statistic (user,date,sum,name,group,amount) VALUES (" + row +
                ",'ftp','misc',1)");
   }
@@ -139,6 +140,8 @@ TEST(Ledgerctl, ChargesEachUsersMonthOnceIntoHisAccount) {
       << r.err;
   r = node.run({"-n", "-a", "statistic", "1998", "5"});
   EXPECT_EQ(r.out, "");
+  r = node.run({"-u", "carl", "statistic", "1998", "6"});
+  EXPECT_EQ(r.err, "Bad sum for `carl' - -1e+13, nothing booked\n");
   const std::string check = "SELECT id FROM accounts WHERE user='alice' AND cmt='";
   const std::string checks = check + "Services in 05/1998'\n" + check + his + "'\n";
   EXPECT_EQ(node.statements(" accounts "),
