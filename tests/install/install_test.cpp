@@ -56,8 +56,9 @@ TEST(Install, PutsEverythingUnderDestdirAndPrefix) {
 
   for (const std::string &page : pages::all()) {
     EXPECT_EQ(readFile(root + "/share/man/" + page), readFile(sourcePath("man/" + page))) << page;
-    if (page.rfind("man1/", 0) == 0)
+    if (page.rfind("man1/", 0) == 0) {
       EXPECT_TRUE(installedProgram(root, pages::program(page))) << page;
+    }
   }
   EXPECT_EQ(readFile(root + "/share/korvix/schema.sql"),
             readFile(sourcePath("platform/dbserver/schema.sql")));

@@ -103,7 +103,9 @@ TEST(ManualPages, NameEveryOptionOfTheirProgramsUsage) {
     std::string text = usage.out + usage.err;
     ASSERT_NE(text, "");
     std::set<std::string> options = usageOptions(text);
-    if (text.find("sage") != std::string::npos) EXPECT_FALSE(options.empty()) << text;
+    if (text.find("sage") != std::string::npos) {
+      EXPECT_FALSE(options.empty()) << text;
+    }
     std::string shown = tool({"groff", "-man", "-Tascii", "-P-cbou", sourcePath("man/" + page)}).out;
     for (const std::string &option : options) EXPECT_TRUE(namesOption(shown, option)) << option;
   }
