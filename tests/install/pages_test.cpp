@@ -18,12 +18,12 @@ namespace {
 
 // Runs a tool found through PATH, outside any overlay.
 RunResult tool(std::vector<std::string> args) {
-  RunSpec spec;
-  spec.program = "/usr/bin/env";
-  spec.args = std::move(args);
-  spec.overlay = false;
-  spec.env = {{"MANWIDTH", "80"}};
-  return run(spec);
+  RunSpec call;
+  call.program = "/usr/bin/env";
+  call.args = std::move(args);
+  call.overlay = false;
+  call.env = {{"MANWIDTH", "80"}};
+  return run(call);
 }
 
 bool isWordChar(char c) { return isalnum(static_cast<unsigned char>(c)) != 0; }
@@ -110,11 +110,11 @@ TEST(ManualPages, NameEveryOptionOfTheirProgramsUsage) {
     SCOPED_TRACE(page);
     std::string program = pages::program(page);
     ASSERT_TRUE(fileExists(binPath(program))) << "the page names no program that is built";
-    RunSpec spec;
-    spec.program = program;
-    spec.args = {"-H"};
-    spec.etc = {{"korvix-1.3.conf", configFor(home.path())}};
-    RunResult usage = run(spec);
+    RunSpec call;
+    call.program = program;
+    call.args = {"-H"};
+    call.etc = {{"korvix-1.3.conf", configFor(home.path())}};
+    RunResult usage = run(call);
     std::string text = usage.out + usage.err;
     ASSERT_NE(text, "");
     std::set<std::string> options = usageOptions(text);
