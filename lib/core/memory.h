@@ -41,3 +41,8 @@ void sepwords(char ***words, int *count, char *line, char quoting);
 char *strchop(char *text);
 // True when |a - b| < 1e-6.
 bool nearlyEqual(double a, double b);
+// The decimal number at the start of text as strtod reads it (white space,
+// a sign, digits, a fraction, an exponent), but only in this form: "0x10",
+// "inf" and "nan" are no numbers here. *end (when not null) is set after the
+// number, or to text when there is none, which gives 0.
+double decimalNumber(const char *text, const char **end);
