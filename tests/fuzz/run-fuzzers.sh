@@ -21,9 +21,11 @@ for name in "$@"; do
     *) maxlen=4096 ;;
   esac
   mkdir -p "$out/corpus/$name"
+  seeds="$src/corpus/$name"
+  [ -d "$src/reproducers/$name" ] && seeds="$seeds $src/reproducers/$name"
   "$build/bin/fuzz_$name" -max_total_time="$seconds" -rss_limit_mb="$rss" -timeout=25 -max_len=$maxlen \
     -close_fd_mask=3 -print_final_stats=1 -artifact_prefix="$out/artifacts/$name-" \
-    "$out/corpus/$name" "$src/corpus/$name" "$src/reproducers/$name" >"$out/$name.log" 2>&1
+    "$out/corpus/$name" $seeds >"$out/$name.log" 2>&1
   status=$?
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$out/$name.log")
   cov=$(grep -o 'cov: [0-9]* ft: [0-9]*' "$out/$name.log" | tail -1)
