@@ -1,7 +1,8 @@
 #!/bin/sh
-# The main job on the sample node: a month of mail traffic measured into
-# per-user counter files, then every user's counters priced into table
-# `statistic`, once in database mode and once as text lines.
+# The main job on the sample node: the users listed, a month of mail traffic
+# measured into per-user counter files, the month's US dollar rate stored, then
+# every user's counters priced into table `statistic`, once in database mode
+# and once as text lines.
 #
 # Everything happens in a temporary folder: a copy of examples/node as the
 # home directory, the stand-in database server on its own UNIX socket, a
@@ -53,6 +54,12 @@ server=$!
 i=0
 while [ ! -S "$work/db.sock" ] && [ $i -lt 100 ]; do sleep 0.05; i=$((i + 1)); done
 
+echo "== rollcall (every user of the base)"
+run "$bin/rollcall"
+echo "== rollcall -o -p (the directories of the users not closed)"
+run "$bin/rollcall" -o -p | sed "s|^$home/||"
+echo
+
 echo "== postmeter -o ~mail.st traffic (mail traffic into each user's counter file)"
 run "$bin/postmeter" -o "~mail.st" "$home/traffic"
 for f in "$home"/userbase/*/*/mail.st "$home"/userbase/*/*/*/mail.st; do
@@ -60,6 +67,14 @@ for f in "$home"/userbase/*/*/mail.st "$home"/userbase/*/*/*/mail.st; do
   echo "-- ${f#$home/}"
   cat "$f"
 done
+echo
+
+month=$(cat "$home/.month")
+year=$(echo "$month" | cut -c1-4)
+month=$(echo "$month" | cut -c5-6)
+echo "== fxpost USD 92.5 1 $month $year (the dollar's rate from the first of the month)"
+run "$bin/fxpost" USD 92.5 1 "$month" "$year" 2>&1 | iconv -f KOI8-R -t UTF-8
+sqlite3 -header -column "$work/db/demo.db" 'SELECT id, date, name, rate FROM rates ORDER BY id'
 echo
 
 echo "== tallymill -a (database mode, month from .month: $(cat "$home/.month"))"

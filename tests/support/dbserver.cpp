@@ -2,8 +2,6 @@
 
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -20,46 +18,6 @@ namespace {
 
 // Seconds to wait for the server to come up or to end.
 constexpr int kWaitSeconds = 30;
-
-// Starts argv with standard output into *out (when not null); the child
-// gets SIGTERM when the test process dies, so no server outlives its test.
-pid_t spawn(const std::vector<std::string> &args, int *out) {
-  int fds[2] = {-1, -1};
-  if (out && pipe(fds) != 0) return -1;
-  pid_t pid = fork();
-  if (pid == 0) {
-    prctl(PR_SET_PDEATHSIG, SIGTERM);
-    if (out) {
-      dup2(fds[1], 1);
-      close(fds[0]);
-      close(fds[1]);
-    }
-    std::vector<char *> argv;
-    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
-    argv.push_back(nullptr);
-    execv(argv[0], argv.data());
-    _exit(127);
-  }
-  if (out) {
-    close(fds[1]);
-    if (pid < 0) close(fds[0]);
-    else *out = fds[0];
-  }
-  return pid;
-}
-
-// Waits for the child; its exit status, or 128 + signal, or -1 on time-out.
-int waitFor(pid_t pid, int seconds) {
-  time_t deadline = time(nullptr) + seconds;
-  for (;;) {
-    int status = 0;
-    pid_t r = waitpid(pid, &status, WNOHANG);
-    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    if (r < 0 && errno != EINTR) return -1;
-    if (time(nullptr) > deadline) return -1;
-    usleep(10000);
-  }
-}
 
 // The first line the server writes, or "" when none comes in time.
 std::string readLine(int fd, int seconds) {
@@ -93,8 +51,8 @@ bool DbServer::start() {
   if (running()) return true;
   std::string program = binPath("dbserver");
   if (!options_.database.empty() && !fileExists(dataDir() + "/" + options_.database + ".db")) {
-    pid_t init = spawn({program, "-D", dataDir(), "--init", options_.database}, nullptr);
-    if (init < 0 || waitFor(init, kWaitSeconds) != 0) {
+    pid_t init = spawnChild({program, "-D", dataDir(), "--init", options_.database}, nullptr);
+    if (init < 0 || waitChild(init, kWaitSeconds) != 0) {
       fprintf(stderr, "dbserver --init %s failed\n", options_.database.c_str());
       return false;
     }
@@ -103,7 +61,7 @@ bool DbServer::start() {
   if (options_.tcp) args.insert(args.end(), {"-p", "0"});
   if (options_.statementLog) args.insert(args.end(), {"-l", logPath()});
   int out = -1;
-  pid_ = spawn(args, &out);
+  pid_ = spawnChild(args, &out);
   if (pid_ < 0) return false;
   std::string line = readLine(out, kWaitSeconds);
   close(out);
@@ -111,7 +69,7 @@ bool DbServer::start() {
   if (line.compare(0, ready.size(), ready) != 0) {
     fprintf(stderr, "dbserver did not come up (\"%s\")\n", line.c_str());
     kill(pid_, SIGKILL);
-    waitFor(pid_, kWaitSeconds);
+    waitChild(pid_, kWaitSeconds);
     pid_ = -1;
     return false;
   }
@@ -123,12 +81,7 @@ bool DbServer::start() {
 
 bool DbServer::stop() {
   if (!running()) return true;
-  kill(pid_, SIGTERM);
-  int status = waitFor(pid_, kWaitSeconds);
-  if (status < 0) {
-    kill(pid_, SIGKILL);
-    waitFor(pid_, kWaitSeconds);
-  }
+  int status = stopChild(pid_, kWaitSeconds);
   pid_ = -1;
   port_ = -1;
   return status == 0;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -92,6 +93,57 @@ void setNonBlocking(int fd) { fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK
 
 }  // namespace
 
+std::vector<std::string> etcOverlayCommand(const std::string &upper, const std::string &work) {
+  return {"unshare", geteuid() == 0 ? "-m" : "-rm", "sh", "-c", kOverlayScript, "sh", upper, work};
+}
+
+pid_t spawnChild(const std::vector<std::string> &args, int *out) {
+  int fds[2] = {-1, -1};
+  if (out && pipe(fds) != 0) return -1;
+  pid_t pid = fork();
+  if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (out) {
+      dup2(fds[1], 1);
+      close(fds[0]);
+      close(fds[1]);
+    }
+    std::vector<char *> argv;
+    for (const std::string &a : args) argv.push_back(const_cast<char *>(a.c_str()));
+    argv.push_back(nullptr);
+    execvp(argv[0], argv.data());
+    _exit(127);
+  }
+  if (out) {
+    close(fds[1]);
+    if (pid < 0) close(fds[0]);
+    else *out = fds[0];
+  }
+  return pid;
+}
+
+int waitChild(pid_t pid, int seconds) {
+  time_t deadline = time(nullptr) + seconds;
+  for (;;) {
+    int status = 0;
+    pid_t r = waitpid(pid, &status, WNOHANG);
+    if (r == pid) return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    if (r < 0 && errno != EINTR) return -1;
+    if (time(nullptr) > deadline) return -1;
+    usleep(10000);
+  }
+}
+
+int stopChild(pid_t pid, int seconds) {
+  kill(pid, SIGTERM);
+  int status = waitChild(pid, seconds);
+  if (status < 0) {
+    kill(pid, SIGKILL);
+    waitChild(pid, seconds);
+  }
+  return status;
+}
+
 RunResult run(const RunSpec &spec) {
   RunResult result;
   std::string program = spec.program.find('/') == std::string::npos ? binPath(spec.program)
@@ -103,8 +155,7 @@ RunResult run(const RunSpec &spec) {
     makeDirs(over.sub("upper"));
     makeDirs(over.sub("work"));
     for (const auto &[name, text] : spec.etc) writeFile(over.sub("upper/" + name), text);
-    argv = {"unshare", geteuid() == 0 ? "-m" : "-rm", "sh", "-c", kOverlayScript, "sh",
-            over.sub("upper"), over.sub("work")};
+    argv = etcOverlayCommand(over.sub("upper"), over.sub("work"));
   }
   argv.push_back(program);
   argv.insert(argv.end(), spec.args.begin(), spec.args.end());

@@ -6,6 +6,8 @@
 // unshare -rm otherwise); the real /etc is never written.
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 #include <utility>
 #include <vector>
@@ -62,6 +64,21 @@ struct RunResult {
 
 // Runs the program and waits for it; never throws.
 RunResult run(const RunSpec &spec);
+
+// The command words that run a program (appended after them) with the files
+// of the directory upper laid over /etc, in a private mount namespace that
+// ends with the program; work is an empty directory on the same file system.
+std::vector<std::string> etcOverlayCommand(const std::string &upper, const std::string &work);
+
+// Starts args (args[0] a path) in the background with standard output into
+// *out when out is not null; the child gets SIGTERM when the test process
+// dies, so no server outlives its test. -1 when it cannot be started.
+pid_t spawnChild(const std::vector<std::string> &args, int *out);
+// Waits for the child: its exit status, 128 + signal, or -1 on time-out.
+int waitChild(pid_t pid, int seconds);
+// SIGTERM, then SIGKILL when the child has not ended within seconds; its
+// status as waitChild gives it.
+int stopChild(pid_t pid, int seconds);
 
 // A main configuration text whose home directory is home, with the usual
 // directories below it, plus extra lines.

@@ -1,0 +1,45 @@
+#include "site.h"
+
+const char kPageHeader[] = "Content-Type: text/html\nContent-Language: ru\n\n";
+
+Site::Site() : home(tmp.sub("home")) {
+  file("languages.cf", "en messages.en\nru messages.ru\n");
+  file("messages.en", "currency roubles\ndate_mar March\ndate_apr April\n");
+  // KOI8-R: "руб." and "апреля".
+  file("messages.ru", "currency \"\xd2\xd5\xc2.\"\ndate_apr \xc1\xd0\xd2\xc5\xcc\xd1\n");
+  file("webtally.cf",
+       "# key  form\n"
+       "total    =total.html\n"
+       "nouser   =nouser.html\n"
+       "baduser  =baduser.html\n"
+       "default  =default.html\n");
+  file("forms/nouser.html", "nouser form\n");
+  file("forms/baduser.html", "baduser form\n");
+  file("forms/default.html", "default form\n");
+  file("userbase/ann/user.cf", "language en\nprices std\npostmaster ann@node.example\n");
+  file("userbase/boris/user.cf", "language ru\nprices std\npostmaster boris@node.example\n");
+}
+
+void Site::file(const std::string &rel, const std::string &text) const {
+  testsupport::writeFile(home + "/" + rel, text);
+}
+
+std::string Site::config() const {
+  return testsupport::configFor(home, "language en\nadmin stat-adm@node.example\n");
+}
+
+testsupport::RunResult Site::run(const CgiRequest &request) const {
+  testsupport::RunSpec spec;
+  spec.program = "webtally";
+  spec.etc = {{"korvix-1.3.conf", config()}};
+  spec.env = {{"QUERY_STRING", request.query}};
+  if (request.user) spec.env.push_back({"REMOTE_USER", request.user});
+  if (request.authType) spec.env.push_back({"AUTH_TYPE", request.authType});
+  if (request.method) spec.env.push_back({"REQUEST_METHOD", request.method});
+  return testsupport::run(spec);
+}
+
+testsupport::RunResult Site::page(const std::string &form, CgiRequest request) const {
+  file("forms/total.html", form);
+  return run(request);
+}

@@ -1,0 +1,38 @@
+// A small node for end-to-end runs of webtally: a home directory with the
+// form table, forms, a message catalogue (English and Russian in KOI8-R) and
+// a user base, and runs of the built program as a CGI with its environment.
+#pragma once
+
+#include <string>
+
+#include "process.h"
+
+// The HTTP header that starts every page.
+extern const char kPageHeader[];
+
+// The CGI environment of one request; a null value leaves the variable unset.
+struct CgiRequest {
+  std::string query;
+  const char *user = "ann";      // REMOTE_USER
+  const char *authType = "Basic";  // AUTH_TYPE
+  const char *method = "GET";    // REQUEST_METHOD
+};
+
+class Site {
+ public:
+  // Users ann (language en) and boris (language ru); the form table maps
+  // total, nouser, baduser and default to forms/KEY.html.
+  Site();
+  // Writes a file relative to the home directory.
+  void file(const std::string &rel, const std::string &text) const;
+  // Runs webtally for the request.
+  testsupport::RunResult run(const CgiRequest &request) const;
+  // Writes the form forms/total.html and runs it for the request.
+  testsupport::RunResult page(const std::string &form, CgiRequest request = {}) const;
+  // The main configuration file.
+  std::string config() const;
+  std::string log() const { return testsupport::readFile(home + "/Logfile"); }
+
+  testsupport::TempDir tmp{"webtally"};
+  std::string home;
+};

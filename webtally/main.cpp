@@ -1,0 +1,3 @@
+#include "webtally.h"
+
+int main() { return webtallyMain(); }

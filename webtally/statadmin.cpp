@@ -1,0 +1,3 @@
+#include "webtally.h"
+
+void cmdStatAdmin(FILE *out, UserConf *, char *) { fputs(addrAdmin ? addrAdmin : "", out); }

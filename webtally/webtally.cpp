@@ -1,0 +1,84 @@
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "webtally.h"
+
+namespace {
+
+// The HTTP header: the first output of every request.
+const char kHeader[] = "Content-Type: text/html\nContent-Language: ru\n\n";
+
+// REMOTE_USER names a directory of the user base, so only a name that the
+// user base itself could hold is taken.
+bool plainUserName(const char *user) { return strlen(user) <= kUserNameMax && isUserDirName(user); }
+
+}  // namespace
+
+void webtallyUsage() {
+  fputs("Use only as a CGI module. See korvix docimentation..\n", stdout);
+  exit(0);
+}
+
+void runForm(const char *form, const char *user) {
+  UserConf record;
+  userInit(&record);
+  if (user) {
+    if (!getUserConf(&record, user)) {
+      printf("<H2>No configuration for you (%s)!</H2>\n", htmlEscape(user).c_str());
+      userClear(&record);
+      return;
+    }
+    setLanguage(record.lang);
+  }
+  FILE *f = openLangForm(form, user, record.lang);
+  userClear(&record);
+  if (!f) {
+    error("No such form `%s'!", form);
+    printf("<H2>Form not found - `%s'</H2>\n", htmlEscape(form).c_str());
+    return;
+  }
+  interpretForm(stdout, user, f);
+}
+
+int webtallyMain() {
+  initConfig();
+  // Every directive of a form stands between two "@", whatever the
+  // configuration says.
+  storeConfigString(&cmdDelimiters, "@@", nullptr);
+  fputs(kHeader, stdout);
+
+  FormTable forms;
+  loadForms(&forms, nullptr);
+  const char *method = getenv("REQUEST_METHOD");
+  const char *user = getenv("REMOTE_USER");
+  const char *authType = getenv("AUTH_TYPE");
+  QueryList query;
+  parseQuery(&query, nullptr);
+  if (const char *date = queryParam(&query, "date")) moveReportDate(&today, date);
+
+  if (!method || strcmp(method, "GET") != 0) {
+    freeQuery(&query);
+    freeForms(&forms);
+    webtallyUsage();
+  }
+  if (!user || !authType) {
+    error("No user given!");
+    runForm(formFor(&forms, "nouser"), nullptr);
+  } else if (!plainUserName(user)) {
+    error("Bad user name `%s'", printable(user).c_str());
+    runForm(formFor(&forms, "baduser"), nullptr);
+  } else {
+    struct stat st;
+    if (stat(userPath(user, "user.cf"), &st) != 0) {
+      runForm(formFor(&forms, "baduser"), nullptr);
+    } else {
+      const char *what = queryParam(&query, "what");
+      runForm(formFor(&forms, what ? what : "total"), user);
+    }
+  }
+  freeQuery(&query);
+  freeForms(&forms);
+  return 0;
+}
