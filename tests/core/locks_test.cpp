@@ -4,7 +4,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <chrono>
 #include <ctime>
 #include <cstdio>
@@ -133,24 +132,6 @@ TEST_F(Locks, InvalidLockFileLeftForSecondsIsStale) {
     EXPECT_EQ(lock("id-ids"), 1) << text;
     EXPECT_EQ(readFile(path), pidText(getpid())) << text;
     unlock("id-ids");
-  }
-}
-
-TEST_F(Locks, LockDirectoryCheckTellsWhyItCannotBeUsed) {
-  EXPECT_EQ(checkLockDir(), 0);
-  writeFile(dir.sub("plain"), "x");
-  const struct {
-    std::string path;
-    int error;
-  } cases[] = {{dir.sub("missing"), ENOENT}, {dir.sub("plain"), ENOTDIR}, {"", ENOENT}};
-  for (const auto &c : cases) {
-    storeConfigString(&lockDir, c.path.c_str(), nullptr);
-    EXPECT_EQ(checkLockDir(), c.error) << c.path;
-  }
-  if (geteuid() != 0) {
-    storeConfigString(&lockDir, dir.sub("readonly").c_str(), nullptr);
-    mkdir(lockDir, 0500);
-    EXPECT_EQ(checkLockDir(), EACCES);
   }
 }
 

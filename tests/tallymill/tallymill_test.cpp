@@ -263,7 +263,7 @@ TEST(Tallymill, ListsRedefineServicesSetPricesAndNameGroups) {
       << r.err;
   EXPECT_EQ(countOf(r.err, "name truncated to `averyveryverylon'\n"), 2);
   // Text mode writes no statistic rows but keeps the descriptions in step.
-  EXPECT_EQ(node.query("SELECT COUNT(*) FROM statistic"), "0\n");
+  EXPECT_EQ(node.query("SELECT id FROM statistic"), "");
   EXPECT_EQ(node.query("SELECT descr FROM snames WHERE name='web'"), "New description\n");
 }
 
