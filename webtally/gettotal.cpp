@@ -38,7 +38,7 @@ bool e_statistic(double *out, ArgSlot *args) {
     // No connection gives no rows; a NULL sum counts as 0 and the rows after
     // it still count.
     if (MsqlResult *result = sqlStoreResult()) {
-      while (MsqlRow row = sqlFetchRow(result))
+      while (MsqlRow row = sqlFetchRow(result, 1))
         if (row[0]) sum += strtod(row[0], nullptr);
       sqlFreeResult(result);
     }
