@@ -12,8 +12,18 @@ function(korvix_library name)
   endif()
 endfunction()
 
+# korvix_install(NAME [DESTINATION DIR]): `cmake --install` puts the program
+# into the programs' folder under the prefix (bin), or into DIR.
+function(korvix_install name)
+  cmake_parse_arguments(K "" "DESTINATION" "" ${ARGN})
+  if(NOT K_DESTINATION)
+    set(K_DESTINATION ${CMAKE_INSTALL_BINDIR})
+  endif()
+  install(TARGETS ${name} RUNTIME DESTINATION ${K_DESTINATION})
+endfunction()
+
 # korvix_program(NAME [DEPS ...]): a program from every .cpp in the current
-# folder, built into build/bin.
+# folder, built into build/bin and installed into bin.
 function(korvix_program name)
   cmake_parse_arguments(K "" "" "DEPS" ${ARGN})
   file(GLOB srcs CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
@@ -22,6 +32,7 @@ function(korvix_program name)
   if(K_DEPS)
     target_link_libraries(${name} PRIVATE ${K_DEPS})
   endif()
+  korvix_install(${name})
 endfunction()
 
 # korvix_test_dir(NAME DEPS ...): one GoogleTest binary NAME_tests from every

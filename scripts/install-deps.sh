@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need,
 # calling apt-get only for those that are missing.
 set -e
-want="cmake g++ make libgtest-dev libgmock-dev libsqlite3-dev sqlite3 lighttpd curl util-linux python3-num2words"
+want="cmake g++ make libgtest-dev libgmock-dev libsqlite3-dev sqlite3 lighttpd curl util-linux python3-num2words groff-base man-db"
 missing=""
 for p in $want; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
