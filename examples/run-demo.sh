@@ -2,7 +2,8 @@
 # The main job on the sample node: the users listed, a month of mail traffic
 # measured into per-user counter files, the month's US dollar rate stored, then
 # every user's counters priced into table `statistic`, once in database mode
-# and once as text lines.
+# and once as text lines, and the month and two payments booked into the
+# users' accounts.
 #
 # Everything happens in a temporary folder: a copy of examples/node as the
 # home directory, the stand-in database server on its own UNIX socket, a
@@ -90,6 +91,20 @@ sqlite3 -header -column "$work/db/demo.db" 'SELECT id, lang, name, descr FROM sn
 echo
 echo "== tallymill -a -o - (text mode)"
 run "$bin/tallymill" -a -o - | iconv -f KOI8-R -t UTF-8
+echo
+
+# anton shares alice's account: his entries go there, naming him.
+echo "== ledgerctl -a statistic $year $month (the month charged to the accounts)"
+run "$bin/ledgerctl" -a statistic "$year" "$month"
+echo "== ledgerctl -u john income 4200 payment v (a payment, then the VAT in it taken out)"
+run "$bin/ledgerctl" -u john income 4200 payment v
+echo "== ledgerctl -u anton income 3000 payment"
+run "$bin/ledgerctl" -u anton income 3000 payment
+echo "== ledgerctl -a statistic $year $month once more (no month is charged twice)"
+run "$bin/ledgerctl" -a statistic "$year" "$month" 2>&1 | iconv -f KOI8-R -t UTF-8
+echo "== rows of table accounts"
+sqlite3 -header -column "$work/db/demo.db" 'SELECT id, user, date, sum, cmt, flag FROM accounts ORDER BY id' |
+  iconv -f KOI8-R -t UTF-8
 echo
 echo "== Logfile"
 iconv -f KOI8-R -t UTF-8 "$home/Logfile" 2>/dev/null || true

@@ -2,7 +2,9 @@
 currency     "руб."
 currency_h   "коп."
 sgrp_misc    "Прочие услуги"
-services_in  "Услуги за"
+services_in  "Услуги за %02u/%u"
+payment      "Оплата"
+vat_remove   "НДС в платеже"
 serv_mailin  "Входящая почта, Мб"
 
 # Суммы прописью: единицы (мужской род и женский с буквой a), десятки,

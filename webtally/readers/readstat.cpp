@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "memory.h"
+#include "misc.h"
 #include "readers.h"
 #include "sqldata.h"
 
@@ -31,6 +32,7 @@ int nextStat(StatRow *row, MsqlResult *result) {
     strnzcpy(row->group, column[1], sizeof row->group);
     row->amount = strtod(column[2], nullptr);
     row->sum = column[3] ? strtod(column[3], nullptr) : 0;
+    if (!column[3]) error("No sum in statistic row of `%s', counted as 0", row->name);
     strnzcpy(row->sname, column[4] ? column[4] : "-", sizeof row->sname);
     return kStatRead;
   }
