@@ -349,6 +349,11 @@ int ledgerctlMain(int argc, char **argv) {
     ledgerctlUsage();
   }
   checkUsers();
+  // Every booking takes the id lock of `accounts'; without a usable lock
+  // directory it would wait for ever without a word.
+  if (doSql) {
+    if (int problem = checkLockDir()) fatal(1, "Can't use lock directory `%s' (%s)\n", lockDir, strerror(problem));
+  }
   sqlConnect();
 
   if (command == 's') {

@@ -115,6 +115,8 @@ TEST(Ledgerctl, RefusesBadCommandLinesWithStatusOneAndBooksNothing) {
       {{"-T", "2024.2.30", "-a", "income", "1", "c"}, "Bad date given - 30/02/2024\n"},
       {{"-T", "69.12.31", "-a", "income", "1", "c"}, "Bad date given - 31/12/1969\n"},
       {{"-a", "income", "1", "c"}, "Can't open user base `/none'\n", "userbase-dir /none\n"},
+      {{"-a", "income", "1", "c"}, "Can't use lock directory `/none' (No such file or directory)\n",
+       "lock-dir /none\n"},
   };
   for (const auto &c : cases) {
     auto r = node.run(c.args, c.config);

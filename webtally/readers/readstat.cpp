@@ -24,7 +24,7 @@ MsqlResult *selectStatCurrent(const char *user) {
 int nextStat(StatRow *row, MsqlResult *result) {
   if (!row) return kStatNoRecord;
   if (!result) return kStatEnd;
-  while (MsqlRow column = sqlFetchRow(result)) {
+  while (MsqlRow column = sqlFetchRow(result, 5)) {
     // A row without name, group or amount is passed over: ending the read
     // there would leave the rows after it out of a month's charge.
     if (!column[0] || !column[1] || !column[2]) continue;
