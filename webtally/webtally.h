@@ -228,7 +228,9 @@ void cmdDate(FILE *out, UserConf *user, char *args);
 void cmdCdate(FILE *out, UserConf *user, char *args);
 void cmdPrint(FILE *out, UserConf *user, char *args);
 void cmdLine(FILE *out, UserConf *user, char *args);
-// User information (both spellings of organization share cmdOrganization).
+// User information (both spellings of organization share cmdOrganization):
+// each runs print with the argument text and "extension=" its field name.
+void printUserField(FILE *out, UserConf *user, const char *args, const char *field);
 void cmdUsername(FILE *out, UserConf *user, char *args);
 void cmdOrganization(FILE *out, UserConf *user, char *args);
 void cmdRealname(FILE *out, UserConf *user, char *args);
