@@ -10,7 +10,14 @@ BUILD := build
 CMAKE_FLAGS :=
 endif
 
-.PHONY: all deps configure build check demo clean
+# make fuzz: the fuzz entry points built with clang (libFuzzer, ASan, UBSan)
+# in build-fuzz and run FUZZ_SECONDS each with a memory limit of FUZZ_RSS_MB;
+# FUZZ_TARGETS names some of them (default: all).
+FUZZ_SECONDS ?= 60
+FUZZ_RSS_MB ?= 512
+FUZZ_TARGETS ?=
+
+.PHONY: all deps configure build check demo fuzz clean
 
 all: build
 
@@ -27,7 +34,13 @@ check: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 demo: build
+	./scripts/install-deps.sh --demo
 	./examples/run-demo.sh $(BUILD)
 
+fuzz: deps
+	CC=clang CXX=clang++ cmake -S . -B build-fuzz -DKORVIX_FUZZ=ON
+	cmake --build build-fuzz -j$(JOBS) --target fuzz_targets
+	./tests/fuzz/run-fuzzers.sh build-fuzz $(FUZZ_SECONDS) $(FUZZ_RSS_MB) $(FUZZ_TARGETS)
+
 clean:
-	rm -rf build build-sanitize
+	rm -rf build build-sanitize build-fuzz

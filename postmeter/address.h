@@ -12,6 +12,8 @@
 // Case is left alone here; the caller lower-cases the result.
 #pragma once
 
+#include <cstddef>
+
 struct MailClassEntry;
 
 // Room a caller gives normaliseAddress beyond the address's length: the
@@ -31,10 +33,16 @@ char *copyRoute(char *dest, const char *start, const char *end);
 // address holds a character that is neither an address character nor a
 // separator where one is read.
 char *normaliseAddress(char *dest, const char *address);
+// Longest pattern accepted, also once its bounded repetitions ("x{3}") are
+// written out, so that compiling and matching it take bounded memory.
+constexpr size_t kPatternMax = 512;
 // Compiles pattern into entry->pattern as a POSIX extended expression without
 // sub-matches; anchored, "^" + pattern + "$" is compiled, and a failure is
-// logged as "Can't compile regex `...'". Returns 0 or the regcomp error code;
-// the entry holds a compiled pattern, and the text compiled, only after 0.
+// logged as "Can't compile regex `...'". Patterns longer than kPatternMax,
+// with a duplication symbol right after another ("a+*", "a{2}{3}") or with
+// back-references, are refused the same way before regcomp sees them.
+// Returns 0 or the regcomp error code; the entry holds a compiled pattern,
+// and the text compiled, only after 0.
 int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored);
 // True when the entry's compiled pattern matches address.
 bool regexMatch(const MailClassEntry *entry, const char *address);

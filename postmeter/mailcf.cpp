@@ -62,9 +62,11 @@ int keywordKind(const char *word) {
 }
 
 // -s lists a class's mails in a file of the class's name, so the name must
-// be usable as one file name inside the user's mail directory.
-bool isPlainFileName(const char *name) {
-  return *name && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 && !strchr(name, '/');
+// be usable as one file name inside the user's mail directory; and class
+// names become counter names, where "*" would stand for every counter.
+bool isUsableClassName(const char *name) {
+  return *name && strcmp(name, ".") != 0 && strcmp(name, "..") != 0 && strcmp(name, "*") != 0 &&
+         !strchr(name, '/');
 }
 
 // Walks the set's entries of one class, whether or not it hits: true when an
@@ -202,7 +204,7 @@ bool readMailCf(const char *user) {
         continue;
       }
       strnzcpy(current, words[1], sizeof current);
-      if (!isPlainFileName(current)) {
+      if (!isUsableClassName(current)) {
         error("Bad class name `%s' in %s mail.cf, skipping..", current, owner);
         continue;
       }

@@ -16,7 +16,8 @@
 // Patterns are POSIX extended regular expressions matched against the whole
 // normalised address (lower case, '!' between parts, domains right to left;
 // a local name john is local!john). A class name is used as a file name in
-// the user's mail directory, so one with '/', or "." or "..", is refused.
+// the user's mail directory and as a counter name, so one with '/', or ".",
+// ".." or "*", is refused.
 #pragma once
 
 #include <regex.h>

@@ -20,6 +20,8 @@ Symbol *counters;
 int counterCount;
 
 constexpr size_t kLineMax = 2048;
+// The name of the entry that ends the counter table and matches every name.
+const char kWildcard[] = "*";
 
 void addCounter(const char *name, double value) {
   int i = 0;
@@ -37,7 +39,7 @@ void addCounter(const char *name, double value) {
 
 void clearCounters() {
   for (int i = 0; i < counterCount; ++i)
-    if (strcmp(counters[i].name, "*") != 0) memRealloc(const_cast<char *>(counters[i].name), 0);
+    if (counters[i].name != kWildcard) memRealloc(const_cast<char *>(counters[i].name), 0);
   memRealloc(counters, 0);
   counters = nullptr;
   counterCount = 0;
@@ -63,8 +65,13 @@ void readStatFile(FILE *stream) {
     count = 0;
     sepwords(&words, &count, line, 1);
     if (count == 0 || words[0][0] == '#') continue;
+    if (strcmp(words[0], kWildcard) == 0) {
+      // In the counter table "*" stands for every counter a formula names.
+      error("Counter named `%s' ignored", kWildcard);
+      continue;
+    }
     // A line holding only a name counts as 0.
-    addCounter(words[0], count > 1 ? strtod(words[1], nullptr) : 0.0);
+    addCounter(words[0], count > 1 ? decimalNumber(words[1], nullptr) : 0.0);
   }
   memRealloc(words, 0);
 }
@@ -72,7 +79,7 @@ void readStatFile(FILE *stream) {
 void finishStatTable() {
   if (counterCount % 20 == 0)
     counters = static_cast<Symbol *>(memRealloc(counters, (counterCount + 1) * sizeof(Symbol)));
-  counters[counterCount++] = {"*", SYM_VALUE, 0.0, nullptr, nullptr, nullptr};
+  counters[counterCount++] = {kWildcard, SYM_VALUE, 0.0, nullptr, nullptr, nullptr};
 }
 
 void storeStatistic(const UserConf *user, FILE *out, int year, int month) {
@@ -130,11 +137,16 @@ void storeStatistic(const UserConf *user, FILE *out, int year, int month) {
 }
 
 bool convertUser(const char *user) {
+  priceUser(user);
+  return true;
+}
+
+bool priceUser(const char *user) {
   UserConf conf;
   userInit(&conf);
   if (!getUserConf(&conf, user)) {
     userClear(&conf);
-    return true;
+    return false;
   }
   debug(1, "Username: %s\n", user);
   readPriceLists(&conf);

@@ -1,3 +1,4 @@
+#include <dirent.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -140,6 +141,14 @@ int tallymillMain(int argc, char **argv) {
   if (user && !isUserDirName(user)) fatal(1, "Bad user name '%s'\n", user);
   if (runYear == 0 || runMonth == 0) readMonthFile();
   debug(1, "Date set as %02d/%04d\n", runMonth, runYear);
+  // Both modes take id locks; without a usable lock directory every one of
+  // them would wait for ever, after the month's rows were deleted.
+  if (int problem = checkLockDir()) fatal(1, "Can't use lock directory `%s' (%s)\n", lockDir, strerror(problem));
+  if (allUsers && !user) {
+    DIR *base = opendir(userBase);
+    if (!base) fatal(1, "Can't open user base `%s' (%s)\n", userBase, strerror(errno));
+    closedir(base);
+  }
   sqlConnect();
   if (inname || infile) {
     UserConf conf;
@@ -155,7 +164,7 @@ int tallymillMain(int argc, char **argv) {
     if (out) fflush(out);
     userClear(&conf);
   } else if (user) {
-    convertUser(user);
+    if (!priceUser(user)) fatal(1, "Can't get user configuration for '%s'\n", user);
   } else {
     forEachUser(convertUser);
   }

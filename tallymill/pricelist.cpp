@@ -155,8 +155,8 @@ void serviceLine(ParseState &st, char **words, int count) {
   strnzcpy(s.formula, words[1], sizeof s.formula);
   if (strlen(words[1]) >= sizeof s.formula) error("formula truncated to `%s'", s.formula);
   strnzcpy(s.sname, count >= 4 ? words[3] : "-", sizeof s.sname);
-  char *rest;
-  s.price = strtod(words[2], &rest);
+  const char *rest;
+  s.price = decimalNumber(words[2], &rest);
   readCurrency(rest, s.currency);
   st.descr = DescrState::Fresh;
   st.last = i;

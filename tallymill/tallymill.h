@@ -43,7 +43,11 @@ void finishStatTable();
 // Prices every service against the counters and writes the rows: into table
 // `statistic` when out is null, else as text lines. Empties the counter table.
 void storeStatistic(const UserConf *user, FILE *out, int year, int month);
-// The per-user work of a run; always true so that a walk goes on.
+// The per-user work of a run: false when the user's configuration cannot be
+// read (already reported), and then nothing is done for the user.
+bool priceUser(const char *user);
+// priceUser as the callback of the all-users walk: always true, so that the
+// walk goes on past a user that failed.
 bool convertUser(const char *user);
 
 // The stream when given; null without a file name; else the user's file

@@ -227,6 +227,11 @@ void printRecord(const LoginRecord &rec, int64_t seconds, const char *label) {
   fieldText(host, rec.host, kHostSize);
   for (char *p = host; *p; ++p)
     if (*p == ' ') *p = '_';
+  // Control characters (a tab, a newline) would break the fixed-width line
+  // that other programs parse.
+  for (char *field : {user, line, host})
+    for (char *p = field; *p; ++p)
+      if (static_cast<unsigned char>(*p) < ' ' || *p == '\x7f') *p = '_';
   printf("%-*.*s  %-*.*s %-*.*s ", int(kUserSize), int(kUserSize), user[0] ? user : "unknown",
          int(kLineSize), int(kLineSize), line[0] ? line : "unknown", int(kHostSize), int(kHostSize),
          host[0] ? host : "localhost");
@@ -309,6 +314,10 @@ void walkWtmp(const char *file) {
 }
 
 int wtmpviewMain(int argc, char **argv) {
+  // Every run starts from nothing, also a second one in the same process.
+  filters.clear();
+  ttys.clear();
+  walk = Walk();
   std::set_new_handler(outOfMemory);
   setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
   const char *file = kDefaultFile;

@@ -77,6 +77,7 @@ void addFilter(FilterKind kind, const std::string &value);
 bool wanted(LoginRecord &rec, bool shorten);
 
 // Prints one output line; prints nothing for a record of user "LOGIN".
+// Blanks in the host and control characters in every field print as "_".
 // label may be null.
 void printRecord(const LoginRecord &rec, int64_t seconds, const char *label);
 
@@ -100,7 +101,8 @@ std::string ttyConv(const std::string &text);
 // program through err when the file cannot be opened or read.
 void walkWtmp(const char *file);
 
-// The program: options, operands, the walk. Returns the exit status.
+// The program: options, operands, the walk, starting with no filters and
+// no terminal states. Returns the exit status.
 int wtmpviewMain(int argc, char **argv);
 
 }  // namespace wtmpview

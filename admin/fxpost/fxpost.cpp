@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "core.h"
 #include "formula.h"
@@ -91,6 +92,8 @@ int fxpostMain(int argc, char **argv) {
           static_cast<unsigned>(date.month), static_cast<unsigned>(date.year));
 
   initConfig();
+  // storeRate takes the id lock of `rates', which would wait for ever.
+  if (int problem = checkLockDir()) fatal(1, "Can't use lock directory `%s' (%s)\n", lockDir, strerror(problem));
   if (!quiet)
     fprintf(stderr, "%02u/%02u/%u: 1 %s == %g %s\n", static_cast<unsigned>(date.day),
             static_cast<unsigned>(date.month), static_cast<unsigned>(date.year), currency, rate,

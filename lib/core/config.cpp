@@ -198,6 +198,33 @@ void storeConfigString(char **setting, const char *text, const char *suffix) {
   *setting = s;
 }
 
+bool readConfigLines(FILE *file, std::string *badLine) {
+  char buf[2048];
+  while (fgets(buf, sizeof buf, file)) {
+    char *line = buf;
+    while (isBlank(*line)) ++line;
+    if (!*line || *line == '\n' || *line == '#') continue;
+    size_t n = strlen(line);
+    if (line[n - 1] == '\n') line[--n] = '\0';
+    // A file saved with CRLF line ends: the carriage return is no part of
+    // the value (a path or address with it would name nothing).
+    if (n > 0 && line[n - 1] == '\r') line[--n] = '\0';
+    const ConfigKey *row = configKeys;
+    for (; row->key; ++row) {
+      size_t k = strlen(row->key);
+      if (strncmp(line, row->key, k) == 0 && (line[k] == '\0' || isBlank(line[k]))) break;
+    }
+    if (!row->key) {
+      *badLine = line;
+      return false;
+    }
+    char *rest = line + strlen(row->key);
+    if (!*rest) continue;  // nothing after the key: the setting is kept
+    storeValue(*row, lineValue(rest));
+  }
+  return true;
+}
+
 void readConfig() {
   FILE *f = fopen(kMainConfig, "r");
   if (!f) f = fopen(kOldConfig, "r");
@@ -208,23 +235,8 @@ void readConfig() {
     sleep(5);
     exit(1);
   }
-  char buf[2048];
-  while (fgets(buf, sizeof buf, f)) {
-    char *line = buf;
-    while (isBlank(*line)) ++line;
-    if (!*line || *line == '\n' || *line == '#') continue;
-    size_t n = strlen(line);
-    if (line[n - 1] == '\n') line[n - 1] = '\0';
-    const ConfigKey *row = configKeys;
-    for (; row->key; ++row) {
-      size_t k = strlen(row->key);
-      if (strncmp(line, row->key, k) == 0 && (line[k] == '\0' || isBlank(line[k]))) break;
-    }
-    if (!row->key) fatal(1, "Wrong config line ('%s')", line);
-    char *rest = line + strlen(row->key);
-    if (!*rest) continue;  // nothing after the key: the setting is kept
-    storeValue(*row, lineValue(rest));
-  }
+  std::string badLine;
+  if (!readConfigLines(f, &badLine)) fatal(1, "Wrong config line ('%s')", badLine.c_str());
   fclose(f);
 }
 

@@ -9,11 +9,14 @@
 // File format: lines of "key value"; blanks and tabs before the key are
 // skipped, a line beginning with "#" is a comment; the value is the rest of the
 // line without surrounding blanks and tabs; a value beginning with a double
-// quote runs to the last double quote of the line. The last occurrence of a
-// key wins; an unknown key ends the process.
+// quote runs to the last double quote of the line; a carriage return before
+// the newline is dropped. The last occurrence of a key wins; an unknown key
+// ends the process.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <string>
 
 // Kinds of settings; path, command, mail address and string are all stored as
 // heap strings and differ only in how checkConfig() completes them.
@@ -89,6 +92,10 @@ void initConfig();
 // Reads the main configuration file into the settings; ends the process with
 // status 1 (after the "**" lines and a pause of 5 seconds) when there is none.
 void readConfig();
+// Reads the lines of a main configuration file into the settings. False at
+// the first line whose key is unknown, with that line (from its key on) in
+// *badLine; nothing after it is read.
+bool readConfigLines(FILE *file, std::string *badLine);
 // Fills the money settings that depend on the locale's monetary conventions.
 void localeDefaults();
 // Derives the defaults and normalises the values; always 0.

@@ -3,14 +3,17 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #include "config.h"
+#include "misc.h"
 
 namespace {
 
@@ -53,14 +56,29 @@ long readOwner(const char *path) {
   return owner > 0 ? owner : -1;
 }
 
+// A lock file without a valid owner is never made by lock(), which links a
+// complete file; one that stays so for this long was left by hand or by a
+// crash mid-write and is taken for stale.
+constexpr time_t kInvalidLockAge = 5;
+// A wait for a lock longer than this is logged (once per wait).
+constexpr unsigned kLongWait = 60;
+
+// True when the file at path exists, has no valid owner and was last
+// changed kInvalidLockAge seconds ago or earlier.
+bool oldInvalid(const char *path) {
+  struct stat st;
+  return readOwner(path) == -1 && lstat(path, &st) == 0 && time(nullptr) - st.st_mtime >= kInvalidLockAge;
+}
+
 // True when signal 0 reaches the process; an id that no process can have
 // counts as gone.
 bool alive(long pid) { return pid > 0 && pid <= INT_MAX && kill(static_cast<pid_t>(pid), 0) == 0; }
 
-// Removes the lock file at path when its owner is gone, checking again under
-// an exclusive flock on the lock directory: of several processes that found
-// the same stale lock, one removes it and the others then see it gone or see
-// the new owner. Returns 1 when the lock is held after all, else 0.
+// Removes the lock file at path when its owner is gone or it has stayed
+// without a valid owner, checking again under an exclusive flock on the lock
+// directory: of several processes that found the same stale lock, one
+// removes it and the others then see it gone or see the new owner. Returns 1
+// when the lock is held after all, else 0.
 int removeStale(const char *path) {
   int dir = open(lockDir, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (dir < 0) return 0;
@@ -74,7 +92,7 @@ int removeStale(const char *path) {
   long owner = readOwner(path);
   if (alive(owner))
     held = 1;
-  else if (owner != -1)
+  else if (owner != -1 || oldInvalid(path))
     unlink(path);
   close(dir);  // releases the flock
   return held;
@@ -95,7 +113,10 @@ long lockPid(const char *name) {
 int isLocked(const char *name) {
   if (!buildPath(name)) return 0;
   long owner = readOwner(pathBuf);
-  if (owner == -1) return 0;
+  if (owner == -1) {
+    if (oldInvalid(pathBuf)) removeStale(pathBuf);
+    return 0;
+  }
   if (alive(owner)) return 1;
   return removeStale(pathBuf);
 }
@@ -126,11 +147,28 @@ int lock(const char *name) {
 }
 
 int lockWait(const char *name, unsigned sleepSeconds, unsigned maxTries) {
+  unsigned long waited = 0;  // seconds slept so far
+  bool told = false;
   for (unsigned tries = 0;;) {
     if (lock(name)) return 1;
+    if (!told && waited >= kLongWait) {
+      // A lock that never comes must not make a run hang without a word.
+      error("Waiting more than %u seconds for lock %s", kLongWait, lockName(name));
+      told = true;
+    }
     sleep(sleepSeconds);
+    waited += sleepSeconds;
     if (maxTries != 0 && ++tries >= maxTries) return 0;
   }
+}
+
+int checkLockDir() {
+  struct stat st;
+  if (!lockDir || !*lockDir) return ENOENT;
+  if (stat(lockDir, &st) != 0) return errno;
+  if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+  if (access(lockDir, W_OK | X_OK) != 0) return errno;
+  return 0;
 }
 
 int unlock(const char *name) {

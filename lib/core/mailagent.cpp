@@ -39,6 +39,20 @@ void appendQuoted(std::string *line, const char *address) {
   *line += '\'';
 }
 
+// Appends every address of a recipient setting as an argument of its own: it
+// may name several, separated by blanks, tabs or commas.
+void appendRecipients(std::string *line, const char *addresses) {
+  const char *p = text(addresses);
+  for (;;) {
+    p += strspn(p, " \t,");
+    if (!*p) return;
+    size_t n = strcspn(p, " \t,");
+    *line += ' ';
+    appendQuoted(line, std::string(p, n).c_str());
+    p += n;
+  }
+}
+
 std::string mailCommand(const char *to) {
   std::string line;
   const char *format = mailer ? mailer : kDefaultMailer;
@@ -50,15 +64,12 @@ std::string mailCommand(const char *to) {
   } else {
     line = format;
   }
-  line += ' ';
   if (debugAllMail) {
-    appendQuoted(&line, debugAllMail);
+    appendRecipients(&line, debugAllMail);
   } else {
+    line += ' ';
     appendQuoted(&line, to);
-    if (addrCarbon) {
-      line += ' ';
-      appendQuoted(&line, addrCarbon);
-    }
+    appendRecipients(&line, addrCarbon);
   }
   return line;
 }

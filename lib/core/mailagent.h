@@ -3,8 +3,9 @@
 // The mailer setting is a command holding one "%s" for the sender address;
 // the command line is that text with the sender in place of its first "%s"
 // (nothing else in it is special), a blank and the recipients. Every address
-// goes onto the line in single quotes, so no address can run a command or
-// split into several words. The line is run through the shell with a pipe to
+// goes onto the line in single quotes, so no address can run a command; the
+// to argument is one address, while carbon-copy and debug-allmail may list
+// several, separated by blanks, tabs or commas, each its own argument. The line is run through the shell with a pipe to
 // its standard input. The header block written before the body:
 //
 //   From: Statistic Server <from>

@@ -14,13 +14,18 @@ char *strDup(const char *text);
 // Copies at most size - 1 characters of src into dest, fills the rest of the
 // first size - 1 bytes with zeros and sets dest[size - 1] to 0. size >= 1.
 char *strnzcpy(char *dest, const char *src, size_t size);
+// Longest logical line the library-owned buffer of readstring takes.
+constexpr size_t kLogicalLineMax = 1 << 20;
 // Reads one logical line (a backslash before the newline joins the next
-// line); the text ends in exactly one newline. With a buffer of size bytes the
+// line; a backslash at the end of the file ends the line); the text ends in
+// exactly one newline. A NUL byte ends the text of its physical line: what
+// follows it up to the newline is dropped. With a buffer of size bytes the
 // line is cut to size - 2 characters and the rest of the physical line is
 // skipped; with a null buffer the library-owned buffer is used (first size,
-// or 1000 when 0), grown as needed and valid until the next such call.
-// Returns null at end of file.
-char *readstring(char *buffer, size_t size, FILE *stream);
+// or 1000 when 0), grown as needed and valid until the next such call. A
+// logical line longer than kLogicalLineMax is skipped with a warning naming
+// the file (name, when given). Returns null at end of file.
+char *readstring(char *buffer, size_t size, FILE *stream, const char *name = nullptr);
 // Number of entries of a word array that sepwords allocates.
 constexpr int kSepWordsMax = 100;
 // Values of the quoting flag of sepwords.
@@ -36,3 +41,8 @@ void sepwords(char ***words, int *count, char *line, char quoting);
 char *strchop(char *text);
 // True when |a - b| < 1e-6.
 bool nearlyEqual(double a, double b);
+// The decimal number at the start of text as strtod reads it (white space,
+// a sign, digits, a fraction, an exponent), but only in this form: "0x10",
+// "inf" and "nan" are no numbers here. *end (when not null) is set after the
+// number, or to text when there is none, which gives 0.
+double decimalNumber(const char *text, const char **end);

@@ -64,13 +64,13 @@ const char *logFileName() {
 }
 
 int error(const char *format, ...) {
+  // A log that cannot be opened must not silence the warning as well.
   FILE *log = fopen(logFileName(), "a");
-  if (!log) return 0;
   va_list args;
   va_start(args, format);
   writeMessage(log, stderr, "W", format, args);
   va_end(args);
-  fclose(log);
+  if (log) fclose(log);
   return 0;
 }
 

@@ -12,7 +12,7 @@
 #define KX_PRINTF(f, a) __attribute__((format(printf, f, a)))
 
 // A warning or handled failure: a "W" line in Logfile and the message on
-// standard error. Writes nothing at all when the log cannot be opened (while
+// standard error, which gets it also when the log cannot be opened (while
 // home-dir is unset the log is /dev/null). Returns 0.
 int error(const char *format, ...) KX_PRINTF(1, 2);
 // An "E" line in Logfile (once home-dir is known) and the message on standard

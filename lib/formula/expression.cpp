@@ -101,32 +101,11 @@ bool isIdentifierChar(char c) { return isalnum(static_cast<unsigned char>(c)) ||
 bool isTrue(double x) { return std::fabs(x) > kTolerance; }
 
 // A decimal literal at *cursor: digits, an optional fraction, an optional
-// exponent. Only this form is read (never the hexadecimal one that strtod
-// also knows), so that one price text means the same everywhere. Text that is
-// not a number gives 0 and leaves *cursor alone, as strtod does.
-double readNumber(const char **cursor) {
-  const char *p = *cursor;
-  const char *digits = p;
-  while (isdigit(static_cast<unsigned char>(*p))) ++p;
-  size_t count = p - digits;
-  if (*p == '.') {
-    const char *fraction = ++p;
-    while (isdigit(static_cast<unsigned char>(*p))) ++p;
-    count += p - fraction;
-  }
-  if (count == 0) return 0;
-  if (*p == 'e' || *p == 'E') {
-    const char *q = p + 1;
-    if (*q == '+' || *q == '-') ++q;
-    if (isdigit(static_cast<unsigned char>(*q))) {
-      while (isdigit(static_cast<unsigned char>(*q))) ++q;
-      p = q;
-    }
-  }
-  std::string literal(*cursor, p);
-  *cursor = p;
-  return strtod(literal.c_str(), nullptr);
-}
+// exponent (the caller has seen a digit or a point there, so there is no
+// sign). Only this form is read (never the hexadecimal one that strtod also
+// knows), so that one price text means the same everywhere. Text that is not
+// a number gives 0 and leaves *cursor alone, as strtod does.
+double readNumber(const char **cursor) { return decimalNumber(*cursor, cursor); }
 
 // Applies the operator on top of the pending stack to the operands on top of
 // the operand stack, replacing them with the result.

@@ -30,6 +30,9 @@
 
 // Largest payload of one frame, part of the wire format.
 constexpr int kMsqlPacketSize = 32768;
+// Longest query text one request can carry: the frame holds "3:", the text
+// and a newline.
+constexpr int kMsqlQueryMax = kMsqlPacketSize - 3;
 // The protocol number this client speaks.
 constexpr int kMsqlProtocol = 6;
 

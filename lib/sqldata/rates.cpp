@@ -121,7 +121,7 @@ double getRate(const char *currency, const Date &date) {
   double rate = 0;
   unsigned long found = 0;
   if (MsqlResult *result = sqlStoreResult()) {
-    while (MsqlRow row = sqlFetchRow(result)) {
+    while (MsqlRow row = sqlFetchRow(result, 2)) {
       if (!row[0] || !row[1]) break;
       found = strtoul(row[1], nullptr, 10);
       rate = strtod(row[0], nullptr);

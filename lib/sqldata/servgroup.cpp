@@ -39,7 +39,7 @@ const char *catalogueText(const char *prefix, const char *name, const char *lang
 bool fetchText(char *buf, size_t size) {
   MsqlResult *result = sqlStoreResult();
   if (!result) return false;
-  MsqlRow row = sqlFetchRow(result);
+  MsqlRow row = sqlFetchRow(result, 1);
   bool found = row && row[0];
   if (found) strnzcpy(buf, row[0], size);
   sqlFreeResult(result);

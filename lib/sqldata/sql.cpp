@@ -18,8 +18,8 @@ namespace {
 const char kDefaultDatabase[] = "vovuvuza";
 // The client's text for a connection that it found dead and closed itself.
 const char kGoneAway[] = "MSQL server has gone away";
-// A statement is formatted into this many bytes and cut there.
-constexpr size_t kQuerySize = 2048;
+// A statement shown in a message is cut to this many characters.
+constexpr int kShownQuery = 200;
 // What sqlRetry makes of an interval of 1 second.
 constexpr unsigned kDefaultRetry = 60;
 
@@ -71,7 +71,7 @@ int testQuery() {
     error("Can't select data from `ids'");
     return 1;
   }
-  MsqlRow row = sqlFetchRow(result);
+  MsqlRow row = sqlFetchRow(result, 1);
   if (!row || !row[0]) error("No data in `ids' table");
   sqlFreeResult(result);
   return 0;
@@ -105,21 +105,38 @@ int sqlQuery(const char *format, ...) {
     debug(1, "Not connected to SQL engine. Connecting..");
     if (sqlConnect() != 0) return -1;
   }
-  char query[kQuerySize];
   va_list args;
   va_start(args, format);
-  vsnprintf(query, sizeof query, format, args);
+  // The statement is built whole: a cut one would be refused by the server
+  // and retried for ever, or worse, mean something else.
+  char *query = vstrprintf(format, args);
   va_end(args);
+  size_t length = strlen(query);
+  if (length > static_cast<size_t>(kMsqlQueryMax)) {
+    // No retry can make it fit.
+    error("Query of %lu characters not sent, at most %d fit: '%.*s...'", static_cast<unsigned long>(length),
+          kMsqlQueryMax, kShownQuery, query);
+    memRealloc(query, 0);
+    return -1;
+  }
   debug(10, "SQL: query `%s'", query);
+  int result = 0;
   while (msqlQuery(sqlSocket, query) != 0) {
     error("Cannot process query '%s' (%s)", query, msqlErrMsg);
     if (connectionLost()) sqlSocket = -1;
-    if (retryInterval == 0) return -1;
+    if (retryInterval == 0) {
+      result = -1;
+      break;
+    }
     sleep(retryInterval);
-    if (sqlSocket == -1 && openDatabase(&sqlSocket) != 0) return -1;
+    if (sqlSocket == -1 && openDatabase(&sqlSocket) != 0) {
+      result = -1;
+      break;
+    }
   }
-  debug(11, "SQL: query sent");
-  return 0;
+  memRealloc(query, 0);
+  if (result == 0) debug(11, "SQL: query sent");
+  return result;
 }
 
 MsqlResult *sqlStoreResult() {
@@ -136,6 +153,15 @@ MsqlRow sqlFetchRow(MsqlResult *result) {
   debug(12, "SQL: next record fetched %p=(`%s',...)", static_cast<void *>(row),
         row ? (row[0] ? row[0] : "(null)") : "<NO>");
   return row;
+}
+
+MsqlRow sqlFetchRow(MsqlResult *result, int columns) {
+  if (result && result->cursor && result->cursor->width < columns) {
+    error("Short row from the database: %d columns where %d are read", result->cursor->width, columns);
+    result->cursor = nullptr;  // nor are the rows after it read
+    return nullptr;
+  }
+  return sqlFetchRow(result);
 }
 
 int sqlFreeResult(MsqlResult *result) {

@@ -38,9 +38,11 @@
 int sqlConnect();
 // Closes the connection: 0, or -1 when there is none.
 int sqlClose();
-// Formats a statement (cut to 2047 characters) and sends it, connecting first
-// when needed; failures are retried as described above. 0 accepted; -1 not
-// connected and connecting failed, or refused with retries off.
+// Formats a statement and sends it whole, connecting first when needed;
+// failures are retried as described above. A statement longer than a request
+// can carry (kMsqlQueryMax) is not sent and not retried: -1 after a warning.
+// 0 accepted; -1 not connected and connecting failed, or refused with
+// retries off.
 int sqlQuery(const char *format, ...) KX_PRINTF(1, 2);
 // The result of the last query, owned by the caller until sqlFreeResult; null
 // when not connected or when the last query left nothing pending.
@@ -48,6 +50,10 @@ MsqlResult *sqlStoreResult();
 // The next row of result (valid until sqlFreeResult), or null after the last.
 // A null column pointer is SQL NULL.
 MsqlRow sqlFetchRow(MsqlResult *result);
+// The same for a reader of columns 0 to columns - 1: a row narrower than
+// that is a failed read (logged), which ends the result like its last row.
+// Every reader of rows fetches them so.
+MsqlRow sqlFetchRow(MsqlResult *result, int columns);
 // Frees a result and everything in it; 0.
 int sqlFreeResult(MsqlResult *result);
 // s with a backslash put before every single quote and every backslash; null s

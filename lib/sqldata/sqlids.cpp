@@ -33,7 +33,7 @@ const char *idLockName(char *buf, size_t size, const char *table) {
 void readCounter(const char *table, const std::string &quoted) {
   sqlQuery("SELECT tabid FROM ids WHERE tabname='%s'", quoted.c_str());
   MsqlResult *result = sqlStoreResult();
-  MsqlRow row = result ? sqlFetchRow(result) : nullptr;
+  MsqlRow row = result ? sqlFetchRow(result, 1) : nullptr;
   if (row && row[0]) {
     cachedId = strtoul(row[0], nullptr, 10);
   } else {

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "config.h"
 #include "date.h"
@@ -171,7 +172,8 @@ bool readUserConf(UserConf *user, const char *name) {
   setUserData(user, user->name, "username");
   strnzcpy(user->accname, name, sizeof user->accname);
 
-  FILE *file = fopen(userPath(name, "user.cf"), "r");
+  const std::string path = userPath(name, "user.cf");
+  FILE *file = fopen(path.c_str(), "r");
   struct stat st;
   if (file && fstat(fileno(file), &st) == 0 && S_ISDIR(st.st_mode)) {
     // A directory opens but cannot be read; it is no configuration.
@@ -184,7 +186,7 @@ bool readUserConf(UserConf *user, const char *name) {
     return false;
   }
   char *line;
-  while ((line = readstring(nullptr, 0, file)) != nullptr) {
+  while ((line = readstring(nullptr, 0, file, path.c_str())) != nullptr) {
     while (isWhite(*line)) ++line;
     if (!*line || *line == '#') continue;
     line = strchop(line);

@@ -243,11 +243,22 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
     return false;
   }
   std::string sql;
-  for (const Token &t : tokens) {
+  for (size_t i = 0; i < tokens.size(); ++i) {
+    const Token &t = tokens[i];
     if (!sql.empty()) sql += ' ';
     switch (t.kind) {
       case TokenKind::Word: {
         std::string u = upper(t.text);
+        // A name before "(" calls a function, which the system never does
+        // and which could make the engine work without bounds; only the
+        // table of INSERT INTO is followed by its column list.
+        bool call = !isKeyword(u) && i + 1 < tokens.size() && tokens[i + 1].kind == TokenKind::Symbol &&
+                    tokens[i + 1].text == "(" &&
+                    !(i > 0 && tokens[i - 1].kind == TokenKind::Word && upper(tokens[i - 1].text) == "INTO");
+        if (call) {
+          *error = "Function calls are not supported near \"" + t.text + "\"";
+          return false;
+        }
         sql += isKeyword(u) ? u : quoted(t.text);
         break;
       }

@@ -11,7 +11,8 @@
 // Translation never pastes client text into SQL: every identifier is put in
 // double quotes (identifiers hold only letters, digits and '_'), every
 // literal becomes a '?' parameter, numbers and operators come from a fixed
-// set of token forms. Anything else is refused.
+// set of token forms. Function calls are refused (the system sends none).
+// Anything else is refused.
 #pragma once
 
 #include <string>

@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <string>
 
@@ -114,6 +116,46 @@ TEST_F(Locks, InvalidLockFileIsNeitherHeldNorRemoved) {
   writeFile(path, "\t" + std::string(9 - self.size(), ' ') + self + "xyz");
   EXPECT_EQ(lockPid("id-ids"), getpid());
   EXPECT_EQ(isLocked("id-ids"), 1);
+}
+
+TEST_F(Locks, InvalidLockFileLeftForSecondsIsStale) {
+  const std::string path = lockFile("id-ids");
+  for (const char *text : {"     1234", "  12a4567\n", "         0\n", ""}) {
+    writeFile(path, text);
+    // Last changed ten seconds ago: nobody is writing it any more.
+    struct timespec times[2] = {{time(nullptr) - 10, 0}, {time(nullptr) - 10, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    EXPECT_EQ(isLocked("id-ids"), 0) << text;
+    EXPECT_FALSE(fileExists(path)) << text;
+    writeFile(path, text);
+    ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+    EXPECT_EQ(lock("id-ids"), 1) << text;
+    EXPECT_EQ(readFile(path), pidText(getpid())) << text;
+    unlock("id-ids");
+  }
+}
+
+TEST(LockWaitLog, AWaitOfMoreThanAMinuteIsLoggedOnce) {
+  // The driver holds the lock itself and counts its sleeps instead of
+  // sleeping; lockWait gives up after the tries given.
+  testsupport::TempDir dir("lockwait");
+  const struct {
+    const char *tries;
+    std::string err;
+  } cases[] = {
+      {"60", ""},
+      {"61", "Waiting more than 60 seconds for lock " + dir.sub("LCK..id-held") + "\n"},
+      {"200", "Waiting more than 60 seconds for lock " + dir.sub("LCK..id-held") + "\n"},
+  };
+  for (const auto &c : cases) {
+    testsupport::RunSpec spec;
+    spec.program = "lockwait";
+    spec.args = {dir.path(), "id-held", c.tries};
+    spec.overlay = false;
+    testsupport::RunResult r = testsupport::run(spec);
+    EXPECT_EQ(r.out, std::string("lockWait 0 slept ") + c.tries + "\n");
+    EXPECT_EQ(r.err, c.err) << c.tries;
+  }
 }
 
 TEST_F(Locks, WaitGivesUpAfterItsTriesAndSleeps) {

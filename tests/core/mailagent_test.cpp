@@ -103,6 +103,25 @@ TEST_F(Mail, CarbonCopyAndDebugAllmailChooseTheRecipients) {
   EXPECT_EQ(argv(), "[-fbounce@isp.example]\n[tester@lab.example]\n");
   EXPECT_NE(mail().find("\nTo: root@isp.example\n"), std::string::npos);
   EXPECT_EQ(mail().find("tester"), std::string::npos);
+
+  // Several addresses: each is an argument of its own.
+  const struct {
+    std::string settings;
+    std::string argv;
+  } lists[] = {
+      {"carbon-copy a@x.example b@y.example,c@z.example\n",
+       "[-fbounce@isp.example]\n[root@isp.example]\n[a@x.example]\n[b@y.example]\n[c@z.example]\n"},
+      {"debug-allmail \"t1@lab.example, t2@lab.example\"\n",
+       "[-fbounce@isp.example]\n[t1@lab.example]\n[t2@lab.example]\n"},
+      {"carbon-copy \"\ta@x.example ,, b@y.example \"\n",
+       "[-fbounce@isp.example]\n[root@isp.example]\n[a@x.example]\n[b@y.example]\n"},
+  };
+  for (const auto &l : lists) {
+    testsupport::writeFile(home.sub("argv"), "");
+    res = send(std::string(kSettings) + l.settings, {"root@isp.example", "S"});
+    EXPECT_EQ(res.out, "status 0\nalive\n") << res.err;
+    EXPECT_EQ(argv(), l.argv) << l.settings;
+  }
 }
 
 TEST_F(Mail, AddressesStayOneWordAndRunNothing) {

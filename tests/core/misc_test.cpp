@@ -65,14 +65,14 @@ TEST(Misc, ErrorWritesAStampedWarningLineAndTheMessage) {
       << testsupport::readFile(home.sub("Logfile"));
 }
 
-TEST(Misc, ErrorWithoutAnOpenableLogSaysNothing) {
+TEST(Misc, ErrorWithoutAnOpenableLogStillReachesStandardError) {
   TempDir tmp;
   {
     HomeAt at(tmp.sub("missing"));
     testing::internal::CaptureStderr();
-    error("lost");
-    logMessage("lost too");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    error("not lost %d", 1);
+    logMessage("the log alone");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "not lost 1\n");
   }
   {
     // Before home-dir is known the log is /dev/null, which opens.

@@ -65,8 +65,10 @@ TEST(Readstring, ContinuationLooksAtThePhysicalLineJustRead) {
 TEST(Readstring, LastLineWithoutNewlineAndTrailingBackslash) {
   for (size_t size : {0, 2048}) {
     EXPECT_EQ(lines("one\ntwo", size), (Lines{"one\n", "two\n", "<null>"})) << size;
-    EXPECT_EQ(lines("one\ntwo\\\n", size), (Lines{"one\n", "<null>"})) << size;
-    EXPECT_EQ(lines("one\ntwo\\", size), (Lines{"one\n", "<null>"})) << size;
+    // A continuation that meets the end of the file ends the line there.
+    EXPECT_EQ(lines("one\ntwo\\\n", size), (Lines{"one\n", "two\n", "<null>"})) << size;
+    EXPECT_EQ(lines("one\ntwo\\", size), (Lines{"one\n", "two\n", "<null>"})) << size;
+    EXPECT_EQ(lines("\\", size), (Lines{"\n", "<null>"})) << size;
     EXPECT_EQ(lines("", size), (Lines{"<null>"})) << size;
     EXPECT_EQ(lines("\n", size), (Lines{"\n", "<null>"})) << size;
   }
@@ -122,4 +124,52 @@ TEST(ReadstringDeathTest, LineFillingTheLibraryBufferAtEndOfFileIsComplete) {
         exit(l && std::string(l) == "1234567\n" && !readstring(nullptr, 8, s.get()) ? 0 : 1);
       },
       testing::ExitedWithCode(0), "");
+}
+
+TEST(Readstring, NulBytesEndTheTextButNotTheLine) {
+  // What follows a NUL on its line is dropped; the next line is neither
+  // merged in nor skipped, with either buffer.
+  const struct {
+    std::string text;
+    Lines want;
+  } cases[] = {
+      {std::string("a\0\nb\nc\n", 7), {"a\n", "b\n", "c\n", "<null>"}},
+      {std::string("a\0junk\\\nb\n", 10), {"a\n", "b\n", "<null>"}},
+      {std::string("\0\n\0\nlast", 8), {"\n", "\n", "last\n", "<null>"}},
+      {std::string("x\\\ny\0z\nw\n", 9), {"xy\n", "w\n", "<null>"}},
+  };
+  for (const auto &c : cases)
+    for (size_t size : {0, 8, 2048}) EXPECT_EQ(lines(c.text, size), c.want) << size << " " << c.text;
+  // Many such lines in a row cost nothing and leave the reader whole.
+  std::string many;
+  Lines want;
+  for (int i = 0; i < 23; ++i) {
+    many += std::string("a\0\n", 3);
+    want.push_back("a\n");
+  }
+  want.push_back("<null>");
+  EXPECT_EQ(lines(many, 0), want);
+  EXPECT_EQ(lines("after\n", 0), (Lines{"after\n", "<null>"}));
+}
+
+TEST(Readstring, LibraryBufferHasABoundAndStaysWhole) {
+  // A continued line of 66,000 pieces is read in linear time and memory.
+  std::string pieces;
+  for (int i = 0; i < 66000; ++i) pieces += "a\\\n";
+  EXPECT_EQ(lines(pieces + "b\nc\n", 0), (Lines{std::string(66000, 'a') + "b\n", "c\n", "<null>"}));
+  // A logical line beyond the bound is skipped with a warning naming the
+  // file, and the next one is read as usual, also from the next file.
+  std::string huge(kLogicalLineMax + 1, 'x');
+  for (const std::string &text : {huge + "\nnext\n", std::string(kLogicalLineMax / 2, 'y') + "\\\n" +
+                                                           std::string(kLogicalLineMax / 2 + 1, 'z') + "\nnext\n"}) {
+    Stream s(text);
+    testing::internal::CaptureStderr();
+    char *line = readstring(nullptr, 0, s.get(), "/u/user.cf");
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_STREQ(line, "next\n");
+    EXPECT_EQ(err, "Line longer than 1048576 bytes skipped in /u/user.cf\n");
+    EXPECT_EQ(readstring(nullptr, 0, s.get()), nullptr);
+  }
+  EXPECT_EQ(lines(std::string(kLogicalLineMax, 'k') + "\nshort\n", 0),
+            (Lines{std::string(kLogicalLineMax, 'k') + "\n", "short\n", "<null>"}));
 }

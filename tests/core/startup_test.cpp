@@ -242,7 +242,7 @@ TEST(Startup, ValuesAreTrimmedAndQuotesRunToTheLastQuote) {
   EXPECT_EQ(d["organization"], "  Quoted \"inner\" text ");
   EXPECT_EQ(d["admin-name"], "no closing quote");
   EXPECT_EQ(d["sql-server"], "db.example");
-  EXPECT_EQ(d["sql-port"], "1114\r");  // only blanks and tabs are trimmed
+  EXPECT_EQ(d["sql-port"], "1114");  // a CRLF line end is no part of the value
   EXPECT_EQ(d["sql-database"], "base#1");
   EXPECT_EQ(d["price-currency"], "");
   EXPECT_EQ(d["currency-name"], "rub");
@@ -509,18 +509,20 @@ TEST(Startup, LogLinesCarryTimeStampAndKind) {
   EXPECT_EQ(texts, (std::vector<std::string>{"warn one", "log two", "fatal three"}));
 }
 
-TEST(Startup, HomeThatDoesNotExistSilencesErrorsButNotFatal) {
+TEST(Startup, HomeThatDoesNotExistStillShowsErrorsAndFatal) {
   TempDir tmp;
   const std::string gone = tmp.sub("no/such/home");
-  Dump d = dump("home-dir " + gone + "\ndomain @x.example\nlegal-chars @\n", {"-e", "unheard"});
+  const std::string noCatalogue = "No languages.cf file!! I'll speak my weird internal language!\n";
+  Dump d = dump("home-dir " + gone + "\ndomain @x.example\nlegal-chars @\n", {"-e", "heard"});
   ASSERT_EQ(d.run.status, 0);
-  // Neither the missing catalogue, nor legal-chars, nor the error says a word.
-  EXPECT_EQ(d.run.err, "");
+  // Without a log the warnings still reach standard error.
+  EXPECT_EQ(d.run.err, "Bad character `@' in `legal-chars' - addresses may become unparsable\n" + noCatalogue +
+                           "heard\n");
   EXPECT_EQ(d["message"], "<missing>");
 
   d = dump("home-dir " + gone + "\ndomain @x.example\n", {"-m", "greeting", "-f", "heard"});
   EXPECT_EQ(d.run.status, 1);
-  EXPECT_EQ(d.run.err, "heard\n");
+  EXPECT_EQ(d.run.err, noCatalogue + "heard\n");
   EXPECT_EQ(d["message"], "greeting");
   EXPECT_FALSE(testsupport::fileExists(gone));
 }

@@ -76,3 +76,15 @@ TEST(Fxpost, StoresCheckedRatesWithThreeDecimalsAndRefusesTheRest) {
   // The refusals came before the configuration was read: nothing was logged.
   EXPECT_FALSE(testsupport::fileExists(home + "/Logfile"));
 }
+
+TEST(Fxpost, UnusableLockDirectoryEndsTheRunBeforeTheRateIsStored) {
+  testsupport::TempDir tmp("fxpost");
+  const std::string home = tmp.sub("home"), missing = tmp.sub("missing");
+  testsupport::RunSpec spec;
+  spec.program = "fxpost";
+  spec.args = {"-q", "USD", "5"};
+  spec.etc = {{"korvix-1.3.conf", testsupport::configFor(home, "lock-dir " + missing + "\n")}};
+  auto r = testsupport::run(spec);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(r.err.ends_with("Can't use lock directory `" + missing + "' (No such file or directory)\n")) << r.err;
+}

@@ -231,6 +231,20 @@ TEST_F(DbServerTest, LiteralsNeverBecomeStatements) {
   msqlClose(sock);
 }
 
+TEST_F(DbServerTest, FunctionCallsAreRefused) {
+  int sock = connectDb();
+  ASSERT_GE(sock, 0);
+  // zeroblob(999999999) alone would take the server a gigabyte.
+  for (const char *call : {"SELECT zeroblob(999999999) FROM ids", "SELECT tabid FROM ids WHERE length(tabname) > 1",
+                           "SELECT tabid FROM ids ORDER BY random()", "UPDATE ids SET tabid=abs (1)"}) {
+    EXPECT_EQ(msqlQuery(sock, call), -1) << call;
+    EXPECT_EQ(std::string(msqlErrMsg).rfind("Function calls are not supported", 0), 0u) << msqlErrMsg;
+  }
+  exec(sock, "INSERT INTO ids (tabname,tabid) VALUES ('f',1)");
+  EXPECT_EQ(rows(sock, "SELECT tabid FROM ids WHERE tabname='f' AND (tabid=1 OR tabid=2)"), Rows{"1"});
+  msqlClose(sock);
+}
+
 TEST_F(DbServerTest, ServesSeveralClientsAtOnce) {
   // An idle client and one stuck in the middle of a frame block nobody.
   RawClient stuck(server_.socketPath());

@@ -107,3 +107,38 @@ TEST(CompileRegex, AnchorsPatternsAndWarnsAboutBadOnes) {
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't compile regex `^a(b$'\n");
   memRealloc(entry.text, 0);
 }
+
+TEST(CompileRegex, RefusesPatternsThatWouldTakeUnboundedMemory) {
+  const struct {
+    std::string pattern;
+    bool accepted;
+  } cases[] = {
+      {"a" + std::string(30, '+'), false},  // gigabytes in regcomp
+      {"a**", false},
+      {"a+?", false},
+      {"(ab){2}{3}", false},
+      {"a*{2}", false},
+      {"(a)\\1", false},  // a back-reference
+      {std::string(513, 'a'), false},
+      {std::string(512, 'a'), true},
+      {"a{513}", false},  // written out longer than 512
+      {"(.?){200}b", false},
+      {"((ab){10}){20}", false},
+      {"(a{10}){10}", true},
+      {".*!example!.*", true},
+      {"(a+)+", true},
+      {"[a-z0-9.+*]+!x{1,3}", true},
+      {"[]{}*+]{2}", true},
+      {"[[:alpha:]]{3}?", false},
+      {"x\\{2}", true},
+  };
+  for (const auto &c : cases) {
+    MailClassEntry entry;
+    testing::internal::CaptureStderr();
+    int rc = compileRegex(&entry, c.pattern.c_str(), true);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(rc == 0, c.accepted) << c.pattern;
+    EXPECT_EQ(err, c.accepted ? "" : "Can't compile regex `^" + c.pattern + "$'\n") << c.pattern;
+    if (rc == 0) regfree(&entry.pattern);
+  }
+}

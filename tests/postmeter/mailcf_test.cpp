@@ -171,6 +171,7 @@ TEST(ReadMailCf, WarnsAboutBadLinesAndGoesOn) {
                 "to f\n"
                 "class .\n"
                 "class x/y\n"
+                "class *\n"
                 "# to g\n"
                 "to x # y z\n");
   testing::internal::CaptureStderr();
@@ -187,6 +188,7 @@ TEST(ReadMailCf, WarnsAboutBadLinesAndGoesOn) {
             "No service class name set\n"
             "Bad class name `.' in rdbad mail.cf, skipping..\n"
             "Bad class name `x/y' in rdbad mail.cf, skipping..\n"
+            "Bad class name `*' in rdbad mail.cf, skipping..\n"
             "No service class name set\n");
   const MailClassSet *set = setOf("rdbad");
   ASSERT_NE(set, nullptr);

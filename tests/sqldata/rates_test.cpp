@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "../msql/scripted_peer.h"
 #include "sqlnode.h"
 
 using sqlnode::countOf;
@@ -150,4 +151,28 @@ TEST(Rates, StoreWritesThreeDecimalsUnderTheIdLockAndUpdatesTheCache) {
   // A fresh process reads the stored rate for a later day of the month.
   r = node.drive({"rate", "it's", "19980402"});
   EXPECT_EQ(r.out, "rate it's 5.800000\n");
+}
+
+TEST(Rates, AnswerWithTooFewColumnsIsNoRate) {
+  // A server that answers the rate query with one column: the row is not
+  // read past its end, and the rate counts as missing.
+  Node node;
+  const std::string socket = node.tmp.sub("peer.sock");
+  testpeer::ScriptedPeer peer(socket);
+  ASSERT_TRUE(peer.listening());
+  peer.greet().expect().frame("0:\n").expect()
+      .frame("1:1\n").frame("5:1.500").frame("-100:\n")
+      .frame("5:rates4:rate1:31:81:N1:N").frame("-100:\n").expectClose();
+  peer.start();
+  node.extra = "sql-socket " + socket + "\n";
+  auto r = node.drive({"rate", "usd", "19980431"});
+  peer.join();
+  EXPECT_EQ(r.out, "rate usd 0.000000\n");
+  const std::string want =
+      "Short row from the database: 1 columns where 2 are read\n"
+      "No rate for `usd' (at least before 19980431)!\n";
+  EXPECT_NE(r.err.find(want), std::string::npos) << r.err;
+  ASSERT_EQ(peer.received().size(), 3u);
+  EXPECT_EQ(peer.received()[2], std::string("3:") + kSelectUsd + "\n");
+  EXPECT_EQ(node.mails().size(), 1u);
 }

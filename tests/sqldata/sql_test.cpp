@@ -164,19 +164,37 @@ TEST(SqlConnection, ConnectsOnceAndAgainAfterClose) {
   EXPECT_EQ(countOf(node.statements(), kInsert), 1u);
 }
 
-TEST(SqlConnection, TracesTestQueryAndCutsLongStatements) {
+TEST(SqlConnection, TracesTestQueryAndSendsLongStatementsWhole) {
   Node node;
   ASSERT_TRUE(node.db.start());
   // Above debug level 10 the connection reads `ids' once; an empty table is
   // reported and the connection stays.
   node.extra = "debug-level 11\n";
   std::string longSelect = "SELECT tabid FROM ids WHERE tabname='" + std::string(3000, 'a') + "'";
-  auto r = node.drive({"connect", "retry", "0", "query", longSelect});
-  EXPECT_EQ(r.out, "connect 0\nquery -1\n");
+  auto r = node.drive({"connect", "query", longSelect});
+  EXPECT_EQ(r.out, "connect 0\nquery 0\n");
   EXPECT_NE(r.err.find("SQL: doing test query"), std::string::npos);
   EXPECT_NE(r.err.find("No data in `ids' table\n"), std::string::npos);
   EXPECT_EQ(countOf(node.statements(), "SELECT * FROM ids LIMIT 1"), 1u);
-  // The statement went out cut to 2047 characters (its closing quote lost).
-  EXPECT_NE(r.err.find("SQL: query `" + longSelect.substr(0, 2047) + "'\n"), std::string::npos);
-  EXPECT_EQ(r.err.find(longSelect.substr(0, 2048)), std::string::npos);
+  EXPECT_EQ(countOf(node.statements(), longSelect), 1u);
+}
+
+TEST(SqlConnection, StatementsTooLongForARequestAreRefusedAtOnce) {
+  Node node;
+  ASSERT_TRUE(node.db.start());
+  // A group description of 2,000 characters: its statements fit and are
+  // sent whole, so the second look-up finds the group the first one made.
+  std::string descr(2000, 'd');
+  auto r = node.drive({"sgname", descr, "en", "sgname", descr, "en"});
+  EXPECT_EQ(r.out, "sgname s00000001\nsgname s00000001\n") << r.err;
+  // The longest query a request carries goes; one more character is refused
+  // without a retry (the retry interval is the default minute).
+  std::string head = "SELECT tabid FROM ids WHERE tabname='";
+  std::string fits = head + std::string(32765 - head.size() - 1, 'f') + "'";
+  std::string over = head + std::string(32765 - head.size(), 'o') + "'";
+  r = node.drive({"query", fits, "query", over});
+  EXPECT_EQ(r.out, "query 0\nquery -1\n");
+  const std::string refused = "Query of 32766 characters not sent, at most 32765 fit: '" + over.substr(0, 200) + "...'\n";
+  EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
+  EXPECT_EQ(countOf(node.statements(), fits), 1u);
 }

@@ -10,6 +10,7 @@
 #include <ctime>
 #include <vector>
 
+#include "msql.h"
 #include "process.h"
 
 namespace testsupport {
@@ -97,6 +98,27 @@ void DbServer::crash() {
 }
 
 std::string DbServer::statements() const { return readFile(logPath()); }
+
+std::string DbServer::query(const std::string &sql) const {
+  setenv("MSQL_UNIX_PORT", socketPath().c_str(), 1);
+  int sock = msqlConnect(nullptr);
+  if (sock < 0) return "connect failed: " + std::string(msqlErrMsg);
+  std::string out;
+  if (msqlSelectDB(sock, database().c_str()) < 0 || msqlQuery(sock, sql.c_str()) < 0) {
+    out = "query failed: " + std::string(msqlErrMsg);
+  } else if (MsqlResult *res = msqlStoreResult()) {
+    while (MsqlRow row = msqlFetchRow(res)) {
+      for (int i = 0; i < res->numFields; ++i) {
+        if (i) out += "|";
+        out += row[i] ? row[i] : "NULL";
+      }
+      out += "\n";
+    }
+    msqlFreeResult(res);
+  }
+  msqlClose(sock);
+  return out;
+}
 
 std::string DbServer::config() const {
   return "sql-socket " + socketPath() + "\nsql-database " + options_.database + "\n";

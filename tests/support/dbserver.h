@@ -52,6 +52,10 @@ class DbServer {
   int port() const { return port_; }
   // The statement log so far, one query a line.
   std::string statements() const;
+  // Sends one statement over the socket: the rows of its result, each row
+  // its columns joined by "|" ("NULL" for SQL NULL), one row a line; "" when
+  // it has none; "connect failed: ..." or "query failed: ..." otherwise.
+  std::string query(const std::string &sql) const;
 
   // Main configuration lines that point a program at this server over the
   // UNIX socket ("sql-socket", "sql-database"), or over TCP ("sql-server",

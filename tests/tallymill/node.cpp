@@ -2,10 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
-#include "msql.h"
-
 namespace {
 
 testsupport::DbServer::Options serverOptions() {
@@ -49,26 +45,7 @@ testsupport::RunResult Node::tallymill(const std::vector<std::string> &args,
   return testsupport::run(spec);
 }
 
-std::string Node::query(const std::string &sql) const {
-  setenv("MSQL_UNIX_PORT", db.socketPath().c_str(), 1);
-  int sock = msqlConnect(nullptr);
-  if (sock < 0) return "connect failed: " + std::string(msqlErrMsg);
-  std::string out;
-  if (msqlSelectDB(sock, db.database().c_str()) < 0 || msqlQuery(sock, sql.c_str()) < 0) {
-    out = "query failed: " + std::string(msqlErrMsg);
-  } else if (MsqlResult *res = msqlStoreResult()) {
-    while (MsqlRow row = msqlFetchRow(res)) {
-      for (int i = 0; i < res->numFields; ++i) {
-        if (i) out += "|";
-        out += row[i] ? row[i] : "NULL";
-      }
-      out += "\n";
-    }
-    msqlFreeResult(res);
-  }
-  msqlClose(sock);
-  return out;
-}
+std::string Node::query(const std::string &sql) const { return db.query(sql); }
 
 std::vector<std::string> Node::mails() const {
   std::vector<std::string> all;

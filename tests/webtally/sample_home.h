@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "config.h"
@@ -43,6 +44,19 @@ class SampleHome : public testing::Test {
     int n = 0;
     for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1)) ++n;
     return n;
+  }
+  // The messages logged since the last call, one a line, without their time
+  // stamp and kind letter.
+  std::string complaints() const {
+    std::string log = testsupport::readFile(home_.sub("Logfile"));
+    testsupport::writeFile(home_.sub("Logfile"), "");
+    std::string messages;
+    const size_t stamp = std::string("00:00:00 01/01/2000 W ").size();
+    for (size_t at = 0, end; at < log.size(); at = end + 1) {
+      end = std::min(log.find('\n', at), log.size());
+      messages += log.substr(at + stamp, end - at - stamp) + "\n";
+    }
+    return messages;
   }
 
  private:

@@ -132,7 +132,7 @@ TEST(Webtally, FormLanguageCopiesTextAndRunsDirectives) {
                   {"@ver@|@v@|@VERSION@|@ version short @|@version,short@", "1.3.11|1.3.11|1.3.11|1.3.11|1.3.11", ""},
                   {"@vers/* @date@ */ion@", "1.3.11", ""},
                   {"@d@@p@@ =5@", "", "Ambiguous command - `d'\nAmbiguous command - `p'\nAmbiguous command - `'\n"},
-                  {"@org@@en@", "", "organization - not built\nBad command `en', skipping..\n"},
+                  {"@org default=ORG@@en@", "ORG", "Bad command `en', skipping..\n"},
                   {"@version short=1 long@", "1.3.11", "Bad argument - long\n"},
                   {"a/* b @version@ */c \\/*x*/ /* \\*/ still */y", "ac /*x*/ y", ""},
                   {"A@ end @B", "A", ""},
@@ -147,7 +147,7 @@ TEST(Webtally, FormLanguageCopiesTextAndRunsDirectives) {
                    ""},
                   {"@date format=\"" + std::string(120, 'y') + "\" strftime@", "", ""},
                   {"@statadmin@ @currency@", "stat-adm@node.example roubles", ""},
-                  {"@print value=2@@username@", "", "print - not built\nusername - not built\n"},
+                  {"@print value=2@@username@", "2ann", ""},
                   {"@include file=" + site.home + "/raw.txt@", "@version@ /* \\ */", ""},
                   {"@version " + longArgs + "@", std::string(953, 'a') + "1.3.11",
                    "Bad argument - " + std::string(2039, 'a') + "\n"},
@@ -210,4 +210,39 @@ TEST(Webtally, IncludeRunsLanguageVariantsAndStopsAtSixteenForms) {
   auto r = site.run({"", nullptr});
   EXPECT_EQ(r.out, kPageHeader + std::string("COMMON "));
   EXPECT_EQ(r.err, "No user given!\nNo form to include - `~mine.html'\n");
+}
+
+TEST(Webtally, PrintAndUserCommandsFillAPageInTheUsersLanguage) {
+  Site site;
+  for (const char *file : {"messages.en", "messages.ru"}) {
+    site.file(file, testsupport::readFile(testsupport::sourcePath("examples/node/") + file));
+  }
+  site.file("userbase/ann/user.cf",
+            "language en\nprices std\npostmaster ann@node.example\nnamee Ann Smith\nphones 123-45-67\n");
+  // His native name in KOI8-R: "Борис".
+  site.file("userbase/boris/user.cf",
+            "language ru\nprices std\npostmaster boris@node.example\nnamee Boris\nnamer \xe2\xcf\xd2\xc9\xd3\n");
+  const std::string form =
+      "<pre>\n@line width=20@\n@realname symbol=. width=20 format=\"<%s\"@\n"
+      "@print value=1234.5 precision=0.01 format=\"Due: %$ %@\"@\n"
+      "@print value=1234.5 precision=0.01 bywords@\n"
+      "@phones format=\"tel. %s\" default=-@ @organization default=none@@print value=1 format=%n@\n"
+      "@line width=20 symbol=-@\n</pre>\n";
+  const std::string equals(20, '='), dashes(20, '-');
+  expectPages(site,
+              {{form,
+                "<pre>\n" + equals + "\nAnn Smith ..........\nDue: 1234.50 roubles\n"
+                "One thousand two hundred thirty four roubles 50 kopecks\n"
+                "tel. 123-45-67 none\n" + dashes + "\n</pre>\n",
+                "Bad format - %n\n"}},
+              {});
+  // Одна тысяча двести тридцать четыре руб. 50 коп.
+  expectPages(site,
+              {{form,
+                "<pre>\n" + equals + "\n\xe2\xcf\xd2\xc9\xd3 ..............\nDue: 1234.50 \xd2\xd5\xc2.\n"
+                "\xef\xc4\xce\xc1 \xd4\xd9\xd3\xd1\xde\xc1 \xc4\xd7\xc5\xd3\xd4\xc9 "
+                "\xd4\xd2\xc9\xc4\xc3\xc1\xd4\xd8 \xde\xc5\xd4\xd9\xd2\xc5 \xd2\xd5\xc2. 50 \xcb\xcf\xd0.\n"
+                "tel. - none\n" + dashes + "\n</pre>\n",
+                "Bad format - %n\n"}},
+              {"", "boris"});
 }

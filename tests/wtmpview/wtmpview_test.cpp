@@ -62,6 +62,17 @@ TEST(Wtmpview, PrintsFixedWidthLinesNewestFirst) {
             "ivan      ttyS1        localhost        15/03/1998 10:20:30     300\n");
 }
 
+TEST(Wtmpview, ControlCharactersOfEveryFieldPrintAsUnderscores) {
+  TempDir dir("wtmpview");
+  std::string file = fileOf(dir, records({
+      login("tty\t1", T0, "a\nb c", "h\x01st\tx\x7f y"),
+      logout("tty\t1", T0 + 60),
+  }));
+  auto r = view(file);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.out, "a_b c     tty_1        h_st_x__y        15/03/1998 10:20:30      60\n");
+}
+
 TEST(Wtmpview, OpenSessionsEndAtNowFromFileOrTimeOption) {
   TempDir dir("wtmpview");
   std::string file = fileOf(dir, records({login("ttyS1", T0, "ivan"), login("ttyS2", T0 + 100, "olga")}));

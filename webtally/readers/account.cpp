@@ -59,7 +59,7 @@ int parseAccountRow(AccountEntry *entry, char **row) {
 
 bool nextAccount(MsqlResult *result, AccountEntry *entry) {
   if (!result) return false;
-  while (MsqlRow row = sqlFetchRow(result)) {
+  while (MsqlRow row = sqlFetchRow(result, 3)) {
     // A row without a date or a sum is no entry; the rows after it still
     // count, or a balance would come out wrong.
     if (!row[0] || !row[1]) continue;

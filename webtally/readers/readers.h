@@ -77,7 +77,7 @@ struct StatRow {
   char name[kStatTextSize];   // service name
   char group[kStatTextSize];  // service group short name
   double amount;              // counted quantity
-  double sum;                 // charge in base currency; 0 when NULL
+  double sum;                 // charge in base currency; 0 (with a warning) when NULL
   char sname[kStatTextSize];  // unit name (a message key); "-" when NULL
 };
 

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "memory.h"
+#include "misc.h"
 #include "readers.h"
 #include "sqldata.h"
 
@@ -23,7 +24,7 @@ MsqlResult *selectStatCurrent(const char *user) {
 int nextStat(StatRow *row, MsqlResult *result) {
   if (!row) return kStatNoRecord;
   if (!result) return kStatEnd;
-  while (MsqlRow column = sqlFetchRow(result)) {
+  while (MsqlRow column = sqlFetchRow(result, 5)) {
     // A row without name, group or amount is passed over: ending the read
     // there would leave the rows after it out of a month's charge.
     if (!column[0] || !column[1] || !column[2]) continue;
@@ -31,6 +32,7 @@ int nextStat(StatRow *row, MsqlResult *result) {
     strnzcpy(row->group, column[1], sizeof row->group);
     row->amount = strtod(column[2], nullptr);
     row->sum = column[3] ? strtod(column[3], nullptr) : 0;
+    if (!column[3]) error("No sum in statistic row of `%s', counted as 0", row->name);
     strnzcpy(row->sname, column[4] ? column[4] : "-", sizeof row->sname);
     return kStatRead;
   }

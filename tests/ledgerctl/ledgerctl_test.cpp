@@ -1,0 +1,200 @@
+// ledgerctl as a process against a stand-in database server of its own: the
+// statements it sends, what it prints with -n, and what it refuses.
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "dbserver.h"
+#include "process.h"
+
+namespace {
+
+using Args = std::vector<std::string>;
+
+// KOI8-R: "Услуги за" and "Оплата".
+const std::string kServicesRu = "\xf5\xd3\xcc\xd5\xc7\xc9 \xda\xc1";
+const std::string kPaymentRu = "\xef\xd0\xcc\xc1\xd4\xc1";
+
+// alice (English) and anton (Russian) share the account alice; carl has his
+// own. bob's directory stands in a/, where his name does not lead: the walk
+// finds him between alice and carl, but his user.cf is looked for under b/.
+class Ledger {
+ public:
+  Ledger() {
+    file("languages.cf", "en messages.en\nru messages.ru\n");
+    messages("\"Services in %02u/%u\"");
+    file("messages.ru",
+         "services_in \"" + kServicesRu + " %02u/%u\"\npayment " + kPaymentRu + "\n");
+    file("userbase/.alpha", "");
+    const std::string cf = "prices std.lst\npostmaster p@n\n";
+    for (std::string u : {"a/alice", "a/bob", "c/carl"}) file("userbase/" + u + "/user.cf", cf);
+    file("userbase/a/anton/user.cf", "accname alice\nlanguage ru\n" + cf);
+    if (!db.start()) ADD_FAILURE() << "database server did not start";
+    // May 1998: alice 1020.125, anton 7.5 and a row without a sum, carl a
+    // residue; June: more than the sum column holds for carl.
+    for (std::string row : {"'alice',19980500,1000.125", "'alice',19980599,20",
+                            "'alice',19980600,99", "'anton',19980500,7.5", "'anton',19980500,NULL",
+                            "'bob',19980500,50", "'carl',19980500,0.004", "'carl',19980600,1e13"})
+      db.query("INSERT INTO statistic (user,date,sum,name,group,amount) VALUES (" + row +
+               ",'ftp','misc',1)");
+  }
+  void file(const std::string &rel, const std::string &text) const {
+    testsupport::writeFile(home + "/" + rel, text);
+  }
+  void messages(const std::string &servicesIn) const {
+    file("messages.en", "services_in " + servicesIn + "\npayment Payment\nvat_remove VAT\n");
+  }
+  // Runs ledgerctl through a shell, so that standard output can go elsewhere.
+  testsupport::RunResult run(Args args, const std::string &config = "",
+                             const std::string &to = "") const {
+    args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\"" + to, testsupport::binPath("ledgerctl")});
+    testsupport::RunSpec spec;
+    spec.program = "/bin/sh";
+    spec.args = args;
+    const std::string money = "taxes 0.2\ncurrency-precision 0.01\ncurrency-thousands \" \"\n";
+    spec.etc = {{"korvix-1.3.conf",
+                 testsupport::configFor(home, db.config() + "language en\n" + money + config)}};
+    return testsupport::run(spec);
+  }
+  // The statements of the log that hold part, one a line.
+  std::string statements(const std::string &part) const {
+    std::istringstream log(db.statements());
+    std::string out;
+    for (std::string line; std::getline(log, line);)
+      if (line.find(part) != std::string::npos) out += line + "\n";
+    return out;
+  }
+
+  testsupport::TempDir tmp{"ledgerctl"};
+  std::string home = tmp.sub("home");
+  testsupport::DbServer db{tmp.sub("db"), {.statementLog = true}};
+};
+
+const std::string kUsage =
+    "Usage:\tledgerctl [-n] [-T date] {-a | -uuser} command arguments\n\t-a\tFor all users\n"
+    "\t-uuser\tOnly for user `user'\n\t-n\tDon't actually do SQL queries\n"
+    "\t-T\tSet today's date\nCommands:\n\tstatistic year month\n"
+    "\t\tAdds monthly statistic for month/year to user's account\n\tincome sum cmt [vat]\n"
+    "\t\tInserts sum to user's account with comment `cmt' and\n\t\tremoves VAT if requested\n";
+
+// The INSERT statement of one entry, as the log shows it.
+std::string insert(int id, const std::string &rest) {
+  return "INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (" + std::to_string(id) + ",'" +
+         rest + "',0) \n";
+}
+
+}  // namespace
+
+TEST(Ledgerctl, RefusesBadCommandLinesWithStatusOneAndBooksNothing) {
+  Ledger node;
+  const std::string noMonth = "No year/month given\n" + kUsage;
+  const std::string badSum = "Bad expression for sum\n" + kUsage;
+  const struct {
+    Args args;
+    std::string err;  // the end of standard error
+    std::string config = "";
+  } cases[] = {
+      {{}, kUsage},
+      {{"-z", "-a", "statistic", "1998", "5"}, "invalid option -- 'z'\n" + kUsage},
+      {{"statistic", "1998", "5"}, "-a or -uuser must present\n\n" + kUsage},
+      {{"-a", "statistic"}, noMonth}, {{"-a", "statistic", "19985"}, noMonth},
+      {{"-a", "statistic", "1998x", "5"}, noMonth},
+      {{"-a", "statistic", "4294967297", "5"}, noMonth},
+      {{"-a", "statistic", "2101", "1"}, "Bad year given - 2101\n"},
+      {{"-a", "statistic", "1998", "13"}, "Bad month given - 13\n"},
+      {{"-a", "income", "100"}, "No sum and comment given\n" + kUsage},
+      {{"-a", "income", "1", "c", "v", "x"}, "Extra parameters given\n" + kUsage},
+      {{"-a", "income", "abc", "c"}, "No such function or variable - abc\n" + badSum},
+      {{"-a", "income", "1e308*10", "c"}, badSum}, {{"-a", "--", "income", "-1e13", "c"}, badSum},
+      {{"-a", "xyz", "1"}, "Unknown command `xyz'\n" + kUsage},
+      {{"-u", "../etc", "income", "1", "c"}, "Bad user name '../etc'\n"},
+      {{"-u", "bob", "income", "1", "c", "v"}, "Error reading configuration for `bob'\n"},
+      {{"-T", "2024.2.30", "-a", "income", "1", "c"}, "Bad date given - 30/02/2024\n"},
+      {{"-T", "69.12.31", "-a", "income", "1", "c"}, "Bad date given - 31/12/1969\n"},
+      {{"-a", "income", "1", "c"}, "Can't open user base `/none'\n", "userbase-dir /none\n"},
+      {{"-a", "income", "1", "c"}, "Can't use lock directory `/none' (No such file or directory)\n",
+       "lock-dir /none\n"},
+  };
+  for (const auto &c : cases) {
+    auto r = node.run(c.args, c.config);
+    EXPECT_EQ(r.status, 1) << c.err;
+    EXPECT_TRUE(r.err.ends_with(c.err)) << r.err;
+  }
+  EXPECT_EQ(node.statements(" accounts "), "");
+}
+
+TEST(Ledgerctl, ChargesEachUsersMonthOnceIntoHisAccount) {
+  Ledger node;
+  const std::string unread =
+      "Can't get configuration for 'bob', error #2\nError reading configuration for `bob'\n";
+  const std::string his = kServicesRu + " 05/1998 (anton)";
+  // The three forms of the month: the second and third run find it booked.
+  auto r = node.run({"-T", "98.6.1", "-a", "statistic", "98", "5"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "No sum in statistic row of `ftp', counted as 0\n" + unread);
+  r = node.run({"-T", "1998.6.2", "-a", "statistic", "199805"});
+  EXPECT_EQ(r.status, 0);
+  EXPECT_TRUE(r.err.ends_with("Account `alice' already holds `" + his + "', not charged again\n" +
+                              unread))
+      << r.err;
+  r = node.run({"-n", "-a", "statistic", "1998", "5"});
+  EXPECT_EQ(r.out, "");
+  r = node.run({"-u", "carl", "statistic", "1998", "6"});
+  EXPECT_EQ(r.err, "Bad sum for `carl' - -1e+13, nothing booked\n");
+  const std::string check = "SELECT id FROM accounts WHERE user='alice' AND cmt='";
+  const std::string checks = check + "Services in 05/1998'\n" + check + his + "'\n";
+  EXPECT_EQ(node.statements(" accounts "),
+            check + "Services in 05/1998'\n" +
+                insert(1, "alice',19980601,-1020.13,'Services in 05/1998") + check + his + "'\n" +
+                insert(2, "alice',19980601,-7.50,'" + his) + checks + checks);
+}
+
+TEST(Ledgerctl, BooksPaymentsRoundedWithTheVatTakenOut) {
+  Ledger node;
+  // bob's user.cf cannot be read: carl's entries still go to carl.
+  EXPECT_EQ(node.run({"-T", "1998.6.2", "-a", "income", "120", "payment", "v"}).status, 0);
+  for (Args args : {Args{"0", "zero"}, {"0.004", "residue"}, {"0.125", "half"}, {"-0.125", "half"},
+                    {"1e13-1", "Payment", "x"}, {"5", "it's"}}) {
+    args.insert(args.begin(), {"-T", "1998.6.3", "-u", "carl", "--", "income"});
+    EXPECT_EQ(node.run(args).status, 0);
+  }
+  EXPECT_EQ(node.statements(" accounts "),
+            insert(1, "alice',19980602,120.00,'Payment") +
+                insert(2, "alice',19980602,120.00,'" + kPaymentRu + " (anton)") +
+                insert(3, "carl',19980602,120.00,'Payment") +
+                insert(4, "alice',19980602,-20.00,'VAT") +
+                insert(5, "alice',19980602,-20.00,'vat_remove (anton)") +
+                insert(6, "carl',19980602,-20.00,'VAT") +
+                insert(7, "carl',19980603,0.13,'half") + insert(8, "carl',19980603,-0.13,'half") +
+                insert(9, "carl',19980603,9999999999999.00,'Payment") +
+                insert(10, "carl',19980603,5.00,'it\\'s"));
+}
+
+TEST(Ledgerctl, PrintsEntriesWithoutWritingAndChecksTheMonthFormat) {
+  Ledger node;
+  const std::string fallback = "', `%02u/%u' used\n";
+  const struct {
+    std::string text, comment, err;
+  } formats[] = {
+      {"\"In %02u/%u\"", "In 05/1998", ""}, {"\"%-3u|%.1x 100%%\"", "5  |7ce 100%", ""},
+      {std::string(120, 'x'), std::string(99, 'x'), ""},
+      {"\"%s in %u\"", "05/1998", "Bad message services_in - `%s in %u" + fallback},
+      {"\"%u %u %u\"", "05/1998", fallback}, {"\"%n\"", "05/1998", fallback},
+      {"\"%*u\"", "05/1998", fallback}, {"\"%1000u\"", "05/1998", fallback},
+  };
+  for (const auto &f : formats) {
+    node.messages(f.text);
+    auto r = node.run({"-n", "-T", "1998.7.15-..14", "-u", "alice", "statistic", "1998", "5"});
+    EXPECT_EQ(r.out, "---------------------------------------- alice (alice)\ndate    = 1/07/1998\n"
+                     "sum     = -1 020.13\ncomment = " + f.comment + "\n");
+    EXPECT_TRUE(r.err.ends_with(f.err)) << r.err;
+  }
+  auto r = node.run({"-n", "-u", "anton", "income", "5", "payment"}, "", " >/dev/full");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Can't write the entries\n");
+  // Nothing written, no id drawn.
+  EXPECT_EQ(node.statements("INTO accounts") + node.statements("ids"), "");
+}
