@@ -50,7 +50,8 @@ enum class Durability { kSyncNormal, kSyncFull };
 // The database files of one directory with their open connections.
 class Databases {
  public:
-  Databases(const std::string &dir, Durability durability) : dir_(dir), durability_(durability) {}
+  explicit Databases(const std::string &dir, Durability durability = Durability::kSyncNormal)
+      : dir_(dir), durability_(durability) {}
   ~Databases();
   Databases(const Databases &) = delete;
   Databases &operator=(const Databases &) = delete;
