@@ -133,12 +133,13 @@ TEST(CompileRegex, RefusesPatternsThatWouldTakeUnboundedMemory) {
       {"x\\{2}", true},
   };
   for (const auto &c : cases) {
-    MailClassEntry entry;
+    MailClassEntry entry = {};
     testing::internal::CaptureStderr();
     int rc = compileRegex(&entry, c.pattern.c_str(), true);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(rc == 0, c.accepted) << c.pattern;
     EXPECT_EQ(err, c.accepted ? "" : "Can't compile regex `^" + c.pattern + "$'\n") << c.pattern;
     if (rc == 0) regfree(&entry.pattern);
+    memRealloc(entry.text, 0);
   }
 }
