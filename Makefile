@@ -34,6 +34,7 @@ check: build
 	cd $(BUILD) && ctest --output-on-failure -j$(JOBS)
 
 demo: build
+	./scripts/install-deps.sh --demo
 	./examples/run-demo.sh $(BUILD)
 
 fuzz: deps

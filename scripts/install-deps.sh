@@ -1,8 +1,13 @@
 #!/bin/sh
 # Installs the Debian packages the build, the tests and the demo need,
-# calling apt-get only for those that are missing.
+# calling apt-get only for those that are missing. With --demo also the
+# browser that renders a page of the demo (make demo passes it; the test
+# suite needs no browser).
 set -e
 want="cmake g++ make libgtest-dev libgmock-dev libsqlite3-dev sqlite3 lighttpd curl util-linux python3-num2words groff-base man-db"
+if [ "${1:-}" = "--demo" ]; then
+  want="$want chromium"
+fi
 missing=""
 for p in $want; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"

@@ -120,6 +120,13 @@ std::string htmlEscape(const char *text) {
   return out;
 }
 
+std::string htmlField(const char *text, int width) {
+  size_t shown = text ? strlen(text) : 0;
+  size_t room = static_cast<size_t>(width < 0 ? -static_cast<int64_t>(width) : width);
+  std::string blanks(room > shown ? room - shown : 0, ' ');
+  return width < 0 ? htmlEscape(text) + blanks : blanks + htmlEscape(text);
+}
+
 std::string printable(const char *text) {
   std::string out;
   for (const char *p = text ? text : ""; *p; ++p) {

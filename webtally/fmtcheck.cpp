@@ -37,6 +37,7 @@ bool readConversion(const char **p, FormatArg arg) {
     if (!skipDigits(p)) return false;
   }
   if (arg == kFormatText) return **p == 's';
+  if (arg == kFormatMonthYear) return **p && strchr("diouxX", **p);
   if (**p == 'l') ++*p;  // no effect on a floating conversion
   return **p && strchr("fFeEgGaA", **p);
 }
@@ -62,11 +63,13 @@ bool putCurrencyName(char *buf, size_t *len) {
 bool checkFormat(const char *format, FormatArg arg) {
   if (!format) return true;
   int conversions = 0;
+  const int allowed = arg == kFormatMonthYear ? 2 : 1;
   bool ok = true;
   for (const char *p = format; ok && *p; ++p) {
     if (*p != '%') continue;
     ++p;
-    if (*p == '%' || *p == '@') continue;
+    // A heading goes to printf as it stands: no currency marker there.
+    if (*p == '%' || (*p == '@' && arg != kFormatMonthYear)) continue;
     ++conversions;
     if (*p == '$') {
       ok = arg == kFormatNumber;
@@ -74,7 +77,7 @@ bool checkFormat(const char *format, FormatArg arg) {
       ok = readConversion(&p, arg);
     }
   }
-  if (ok && conversions <= 1) return true;
+  if (ok && conversions <= allowed) return true;
   error("Bad format - %s", format);
   return false;
 }

@@ -7,7 +7,8 @@
 // each) and a conversion letter that fits the value (FormatArg), and besides it
 // "%%", the currency marker "%@" (the currency name, expandFormat) and, for
 // numbers, the money marker "%$" (the amount as money text, currencyMarker).
-// checkFormat is the gate: a format that fails it never reaches printf.
+// The heading of a statistic table is the one format for two values, the
+// month and the year. checkFormat is the gate: a format that fails it never reaches printf.
 // Texts that are data (user items, words, descriptions) are never formats:
 // they are passed as the argument of "%s".
 #pragma once
@@ -47,6 +48,9 @@ char *splitString(const char *text, unsigned width);
 // so the line has as many characters as the text. A null or empty format
 // gives the plain fill line.
 char *lineBuild(char *buf, char fill, unsigned width, const char *format, ...) KX_PRINTF(4, 5);
+// lineBuild of a text that is no format: a first alignment mark still
+// chooses the alignment, the rest is written as it stands ("%" included).
+char *lineText(char *buf, char fill, unsigned width, const char *text);
 
 // ---- Form formats ----
 
@@ -56,6 +60,10 @@ enum FormatArg {
   kFormatNumber,  // a double: one floating conversion ("%f", "%e", "%g",
                   // "%a" and capitals, length "l" allowed), or the money
                   // marker "%$" in its place
+  kFormatMonthYear,  // two ints, month and year: up to two integer
+                     // conversions ("%d", "%i", "%o", "%u", "%x", "%X", no
+                     // length), neither "%$" nor "%@" (a heading is given to
+                     // printf as it stands)
 };
 
 // True when format may be used with an argument of that kind (see the file

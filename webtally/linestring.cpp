@@ -39,3 +39,13 @@ char *lineBuild(char *buf, char fill, unsigned width, const char *format, ...) {
   }
   return buf;
 }
+
+char *lineText(char *buf, char fill, unsigned width, const char *text) {
+  if (!text || !*text) return lineBuild(buf, fill, width, nullptr);
+  switch (*text) {
+    case '<': return lineBuild(buf, fill, width, "<%s", text + 1);
+    case '>': return lineBuild(buf, fill, width, ">%s", text + 1);
+    case '=': return lineBuild(buf, fill, width, "=%s", text + 1);
+    default: return lineBuild(buf, fill, width, "%s", text);
+  }
+}

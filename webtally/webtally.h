@@ -78,6 +78,10 @@ void htmlBox(const char *fmt, ...) KX_PRINTF(1, 2);
 // text with & < > and " written as HTML entities, for every name a page
 // echoes. Null gives "".
 std::string htmlEscape(const char *text);
+// htmlEscape(text) padded with blanks as "%*s" pads text itself: to width
+// characters on the left, or to -width on the right when width is negative.
+// For fixed-width text in a page, whose columns count the characters shown.
+std::string htmlField(const char *text, int width);
 // text with every control byte shown as "?", for log lines that name
 // something taken from the request. Null gives "".
 std::string printable(const char *text);
@@ -237,10 +241,36 @@ void cmdDomain(FILE *out, UserConf *user, char *args);
 void cmdUsersystem(FILE *out, UserConf *user, char *args);
 void cmdWhowhen(FILE *out, UserConf *user, char *args);
 void cmdPostmaster(FILE *out, UserConf *user, char *args);
-// Reports.
+// Reports: the user's account (account), his priced usage per month
+// (statistic) and what he owes now (total). Texts of the database in their
+// HTML tables (comments, descriptions, unit names) go through htmlEscape;
+// the form's own texts and the catalogue's are written as they stand.
+// Default widths of the reports: characters of a text line, percent of the
+// page for an HTML table; a text line holds at most kReportMaxWidth.
+constexpr int32_t kReportTextWidth = 79;
+constexpr int32_t kReportHtmlWidth = 96;
+constexpr int32_t kReportMaxWidth = 400;
 void cmdAccount(FILE *out, UserConf *user, char *args);
 void cmdStatistic(FILE *out, UserConf *user, char *args);
 void cmdTotal(FILE *out, UserConf *user, char *args);
+// The money cell of the HTML tables: the amount as money text in red when
+// below 0, else in blue. A new string of at most 99 characters; the caller
+// frees it with memRealloc(cell, 0).
+char *moneyCell(double amount, double unit);
+// The rounding unit of a report: its `precision` argument when given and
+// above 0, else the setting currency-precision.
+double reportUnit(const CommandArg &precision);
+// roundTo(amount, unit) in words, cut at blanks into lines of width - 1
+// characters (width below 3 counts as 3), the first shift characters shorter;
+// a shift that is not below the width logs "Bad margin" and counts as 1. No
+// newline after the last line.
+void writeWords(FILE *out, double amount, double unit, int32_t width, int32_t shift);
+// A label of a text table's footer: the message of key and ":", or with
+// kVatLabel the message, " (", the VAT in percent ("%g") and "%):"; at most
+// 99 characters.
+constexpr bool kPlainLabel = false;
+constexpr bool kVatLabel = true;
+std::string footerLabel(const char *key, bool vat);
 // Form control.
 void cmdInclude(FILE *out, UserConf *user, char *args);
 void cmdIf(FILE *out, UserConf *user, char *args);

@@ -9,7 +9,7 @@
 using FormFormat = SampleHome;
 
 TEST_F(FormFormat, OnlyOneConversionThatFitsItsArgumentPasses) {
-  const FormatArg T = kFormatText, N = kFormatNumber;
+  const FormatArg T = kFormatText, N = kFormatNumber, M = kFormatMonthYear;
   struct Row {
     const char *format;
     FormatArg arg;
@@ -25,6 +25,11 @@ TEST_F(FormFormat, OnlyOneConversionThatFitsItsArgumentPasses) {
       {"%d", N, false},       {"%c", T, false},           {"%.2f", T, false},
       {"%010s", T, false},    {"%ls", T, false},          {"%Lf", N, false},
       {"%hhf", N, false},     {"50%", T, false},
+      // A statistic heading: month and year.
+      {"%02d/%4u %%", M, true}, {"%x", M, true},           {"%d%d%d", M, false},
+      {"%d %s", M, false},    {"%@ %d", M, false},        {"%d %$", M, false},
+      {"%*u", M, false},      {"%2$d", M, false},         {"%d%n", M, false},
+      {"%ld", M, false},
   };
   for (const Row &row : rows) {
     EXPECT_EQ(checkFormat(row.format, row.arg), row.ok) << row.format;

@@ -25,7 +25,7 @@ void Site::file(const std::string &rel, const std::string &text) const {
 }
 
 std::string Site::config() const {
-  return testsupport::configFor(home, "language en\nadmin stat-adm@node.example\n");
+  return testsupport::configFor(home, "language en\nadmin stat-adm@node.example\n" + settings);
 }
 
 testsupport::RunResult Site::run(const CgiRequest &request) const {

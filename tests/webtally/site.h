@@ -35,4 +35,5 @@ class Site {
 
   testsupport::TempDir tmp{"webtally"};
   std::string home;
+  std::string settings;  // further lines of the main configuration
 };

@@ -1,0 +1,336 @@
+// The account, statistic and total reports and the formula functions of the
+// forms, end to end: webtally run as a CGI against a stand-in database server
+// of the test's own, and one whole page through a real web server.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "dbserver.h"
+#include "site.h"
+#include "webserver.h"
+
+namespace {
+
+// The report date of every request: 10 May 1998.
+const char kOn[] = "date=1998.5.10";
+// What the reader says of the row of May without a sum.
+const char kNoSum[] = "No sum in statistic row of `mailin', counted as 0\n";
+
+// ann's account up to the report date: 100.00, 80.00 and 49.50 after the two
+// charges of 15 March (listed by comment), 49.50 after the entry of 0, 39.25,
+// then 92.24; the entry of 11 May lies after the report date. The comments
+// hold markup and a text longer than a line.
+const std::vector<std::string> kRows = {
+    "accounts VALUES (1,'ann',19980301,100.00,'Payment',0)",
+    "accounts VALUES (2,'ann',19980315,-30.50,'Charge b',0)",
+    "accounts VALUES (3,'ann',19980315,-20.00,'Charge a',0)",
+    "accounts VALUES (4,'ann',19980401,0,'Correction <b>&',0)",
+    "accounts VALUES (5,'ann',19980420,-10.25,'Mail for April: the traffic of the whole month, "
+    "priced by the megabyte and rounded',0)",
+    "accounts VALUES (6,'ann',19980501,52.99,'Payment 2',0)",
+    "accounts VALUES (7,'ann',19980511,1000,'After the date',0)",
+    "accounts VALUES (8,'boris',19980501,500,'Payment',0)",
+    // April: group misc first; May: group lan before misc, a row below the
+    // cut, one just at it, rows without a name and without a sum, and a unit
+    // and descriptions with markup. March is empty.
+    "statistic VALUES (1,'ann',19980400,'support','misc','en',1.5,'hour',450)",
+    "statistic VALUES (2,'ann',19980400,'dialup','s00000001','en',1545.5,'min',772.75)",
+    "statistic VALUES (3,'ann',19980400,'leased','s00000001','en',1,'month',1500)",
+    "statistic VALUES (4,'ann',19980500,NULL,'s00000001','en',1,'min',5)",
+    "statistic VALUES (5,'ann',19980500,'lanport','lan','en',2,'port',40)",
+    "statistic VALUES (6,'ann',19980500,'support','misc','en',1,'hour',300)",
+    "statistic VALUES (7,'ann',19980500,'dialup','s00000001','en',100,'min',50)",
+    "statistic VALUES (8,'ann',19980500,'tiny','s00000001','en',0.0000005,'min',99)",
+    "statistic VALUES (9,'ann',19980500,'edge','s00000001','en',0.000001,'<i>',0.001)",
+    "statistic VALUES (10,'ann',19980500,'mailin','s00000001','en',3,'MB',NULL)",
+    "statistic VALUES (11,'bob',19980500,'dialup','s00000001','en',1,'min',1000)",
+    "statistic VALUES (12,'boris',19980500,'dialup','s00000001','ru',20,'min',10)",
+    "sgroups VALUES (1,'en','s00000001','Internet access')",
+    "sgroups VALUES (2,'en','lan','Local <network> & more')",
+    "sgroups VALUES (3,'ru','s00000001','\xc9\xce\xd4\xc5\xd2\xce\xc5\xd4')",  // KOI8-R
+    "snames VALUES (1,'en','dialup','Dial-up access, minutes')",
+    "snames VALUES (2,'en','support','Technical support beyond two free hours')",
+    "snames VALUES (3,'en','lanport','Port <b>fast</b> & cheap')",
+};
+
+class Reports : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(db_.start());
+    for (const std::string &row : kRows) ASSERT_EQ(db_.query("INSERT INTO " + row), "") << row;
+    for (const char *name : {"languages.cf", "messages.en", "messages.ru"})
+      site_.file(name, testsupport::readFile(testsupport::sourcePath("examples/node/") + name));
+    site_.settings = db_.config() + "currency-precision 0.01\ncurrency-thousands \" \"\ntaxes 0.2\n";
+  }
+
+  struct Case {
+    std::string form;
+    std::string page;  // after the header
+    std::string err;   // standard error, whole
+  };
+  // Runs each form for ann on the report date.
+  void expectPages(const std::vector<Case> &cases, const char *user = "ann") {
+    for (const Case &c : cases) {
+      auto r = site_.page(c.form, {kOn, user});
+      EXPECT_EQ(r.status, 0) << c.form;
+      EXPECT_EQ(r.out, kPageHeader + c.page) << c.form;
+      EXPECT_EQ(r.err, c.err) << c.form;
+    }
+  }
+
+  Site site_;
+  testsupport::DbServer db_{site_.tmp.sub("db")};
+};
+
+}  // namespace
+
+TEST_F(Reports, AccountTextTable) {
+  const std::string head = "      Date         IncomeExpense        Balance Comment\n";
+  const std::string lastEntries =
+      "01.04.1998           0.00                 49.50 Correction &lt;b&gt;&amp;\n"
+      "20.04.1998                -10.25          39.25 Mail for April: the traffic of\n"
+      "                                                the whole month, priced by the\n"
+      "                                                megabyte and rounded\n"
+      "01.05.1998          52.99                 92.24 Payment 2\n";
+  expectPages({
+      {"@account lines=3@",
+       "================================ Your account =================================\n" + head +
+           std::string(79, '-') + "\n"
+           "01.04.1998                                49.50 Balance brought forward\n" +
+           lastEntries + std::string(79, '='),
+       ""},
+      // The count asked for is shown, whatever it is; the balance of the
+      // entries before `begin` comes in first.
+      {"@account begin=1998.3.15 lines=99999999999 width=80@",
+       "================================= Your account =================================\n" + head +
+           std::string(80, '-') + "\n"
+           "15.03.1998                               100.00 Balance brought forward\n"
+           "15.03.1998                -20.00          80.00 Charge a\n"
+           "15.03.1998                -30.50          49.50 Charge b\n" +
+           lastEntries + std::string(80, '='),
+       ""},
+      {"@account lines=-1 width=30 end=1998.3.1@",
+       "================== Your account ==================\n" + head + std::string(50, '-') + "\n" +
+           "01.03.1998         100.00                100.00 Pa\n" + std::string(48, ' ') + "ym\n" +
+           std::string(48, ' ') + "en\n" + std::string(48, ' ') + "t\n" + std::string(50, '='),
+       ""},
+      // Wider money columns; further comment lines still start at 48. A
+      // heading is laid out as text, "%" and all.
+      {"@account lines=2 width=100 withvat header=\"<100%s <b>\"@",
+       "100%s <b> " + std::string(90, '=') + "\n" +
+           "      Date           Income  Expense          Balance Comment\n" + std::string(100, '-') + "\n" +
+           "20.04.1998                                      49.50 Balance brought forward\n"
+           "20.04.1998                    -10.25            39.25 Mail for April: the traffic of the whole month,\n"
+           "                                                priced by the megabyte and rounded\n"
+           "01.05.1998            52.99                     92.24 Payment 2\n" +
+           std::string(100, '-') + "\n" +
+           "Balance:                                        92.24\n"
+           "VAT (20%):                                      18.45\n"
+           "Balance with VAT:                              110.69\n" +
+           std::string(100, '='),
+       ""},
+  });
+}
+
+TEST_F(Reports, AccountHtmlTable) {
+  const std::string head =
+      "<TR><TH>Date</TH><TH>Income</TH><TH>Expense</TH><TH>Balance</TH><TH>Comment</TH></TR>\n";
+  const std::string last =
+      "<TR><TD ALIGN=RIGHT>01.05.1998</TD><TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>52.99</FONT></TT></TD><TD></TD>"
+      "<TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>92.24</FONT></TT></TD><TD>Payment 2</TD></TR>\n";
+  expectPages({
+      {"@account html lines=3@",
+       "<TABLE BORDER WIDTH=96%><CAPTION>Your account</CAPTION>\n" + head +
+           "<TR><TD ALIGN=RIGHT>01.04.1998</TD><TD></TD><TD></TD>"
+           "<TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>49.50</FONT></TT></TD><TD>Balance brought forward</TD></TR>\n"
+           "<TR><TD ALIGN=RIGHT>01.04.1998</TD><TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>0.00</FONT></TT></TD><TD></TD>"
+           "<TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>49.50</FONT></TT></TD><TD>Correction &lt;b&gt;&amp;</TD></TR>\n"
+           "<TR><TD ALIGN=RIGHT>20.04.1998</TD><TD></TD><TD ALIGN=RIGHT><TT><FONT COLOR=RED>-10.25</FONT></TT></TD>"
+           "<TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>39.25</FONT></TT></TD><TD>Mail for April: the traffic of the "
+           "whole month, priced by the megabyte and rounded</TD></TR>\n" +
+           last + "</TABLE>\n",
+       ""},
+      // The form's heading is the administrator's markup.
+      {"@account html withvat width=50 lines=0 header=\"<I>100%s</I>\"@",
+       "<TABLE BORDER WIDTH=50%><CAPTION><I>100%s</I></CAPTION>\n" + head +
+           "<TR><TD ALIGN=RIGHT>01.05.1998</TD><TD></TD><TD></TD>"
+           "<TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>39.25</FONT></TT></TD><TD>Balance brought forward</TD></TR>\n" +
+           last +
+           "<TR><TH COLSPAN=3 ALIGN=LEFT>Balance:<BR>VAT (20%):<BR>Balance with VAT:</TH>\n"
+           "<TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>92.24</FONT></TT><BR><TT><FONT COLOR=BLUE>18.45</FONT></TT><BR>"
+           "<TT><FONT COLOR=BLUE>110.69</FONT></TT></TD><TD></TD></TR>\n"
+           "</TABLE>\n",
+       ""},
+  });
+}
+
+// total: the balance up to the date less the charges of its whole month,
+// 92.24 - 494.00 in May (every row of the month counts, shown or not) and
+// 49.50 - 2722.75 in April.
+TEST_F(Reports, BalancesAndTotals) {
+  expectPages({
+      {"@account total@|@account total end=1998.3.31@|@account total begin=1998.4.1 withvat@",
+       "92.24|49.50|51.29", ""},
+      {"@account bywords total@", "Ninety two roubles 24 kopecks92.24", ""},
+      {"@account bywords width=20 shift=30 precision=1@", "Ninety two roubles", "Bad margin - 30, assumed 1\n"},
+      {"@total@|@total withvat@|@total date=-0.1 precision=1@|@total precision=0@",
+       "-401.76|-482.11|-2 673|-401.76", ""},
+      {"@total bywords width=2@", "M\nin\nus\nfo\nur\nhu\nnd\nre\nd\non\ne\nro\nub\nle\ns\n76\nko\npe\nck\ns", ""},
+      {"@total bywords width=30 shift=-1@", "Minus four hundred one\nroubles 76 kopecks",
+       "Bad margin - -1, assumed 1\n"},
+  });
+}
+
+TEST_F(Reports, StatisticText) {
+  const std::string head = " Comment                        Unit      Quantity         Price           Sum\n" +
+                           std::string(79, '-') + "\n";
+  const std::string end = std::string(79, '-') + "\n";
+  const std::string april =
+      " Technical support beyond       hour          1.50        300.00        450.00\n"
+      " two free hours\n"
+      "_______________________________ Internet access _______________________________\n"
+      " Dial-up access, minutes         min       1545.50          0.50        772.75\n"
+      " leased                        month          1.00      1 500.00      1 500.00\n";
+  expectPages({
+      // March is empty; group misc at the top has no group row, after
+      // another group it has; rows below the cut, and without a name, are
+      // left out.
+      {"@statistic begin=-0.2@",
+       "============================= Services in 03/1998 =============================\n" + head + end +
+           " Total:                                                                   0.00\n" +
+           std::string(79, '=') + "\n" +
+           "============================= Services in 04/1998 =============================\n" + head + april +
+           end + " Total:                                                               2 722.75\n" +
+           std::string(79, '=') + "\n" +
+           "============================= Services in 05/1998 =============================\n" + head +
+           "___________________________ Local &lt;network&gt; &amp; more ____________________________\n"
+           " Port &lt;b&gt;fast&lt;/b&gt; &amp; cheap       port          2.00         20.00         40.00\n"
+           "___________________________ Miscellaneous services ____________________________\n"
+           " Technical support beyond       hour          1.00        300.00        300.00\n"
+           " two free hours\n"
+           "_______________________________ Internet access _______________________________\n"
+           " Dial-up access, minutes         min        100.00          0.50         50.00\n"
+           " edge                            &lt;i&gt;          0.00      1 000.00          0.00\n"
+           " Incoming mail, MB                MB          3.00          0.00          0.00\n" +
+           end + " Total:                                                                 390.00\n" +
+           std::string(79, '='),
+       kNoSum},
+      {"@statistic begin=-0.1 end=-0.1 withvat width=100 header=\"=%d.%04u\"@",
+       std::string(46, '=') + " 4.1998 " + std::string(46, '=') + "\n" +
+           " Comment                                       Unit        Quantity           Price             Sum\n" +
+           std::string(100, '-') + "\n" +
+           " Technical support beyond two free hours       hour            1.50          300.00          450.00\n" +
+           std::string(41, '_') + " Internet access " + std::string(42, '_') + "\n" +
+           " Dial-up access, minutes                        min         1545.50            0.50          772.75\n"
+           " leased                                       month            1.00        1 500.00        1 500.00\n" +
+           std::string(100, '-') + "\n" + " Total:" + std::string(84, ' ') + "2 722.75\n" +
+           " VAT (20%):" + std::string(82, ' ') + "544.55\n" + " Total with VAT:" + std::string(75, ' ') +
+           "3 267.30\n" + std::string(100, '='),
+       ""},
+      {"@statistic begin=-0.2 end=-0.2 width=500@",
+       std::string(189, '=') + " Services in 03/1998 " + std::string(190, '=') + "\n" + " Comment" +
+           std::string(249, ' ') + "Unit" + std::string(38, ' ') + "Quantity" + std::string(41, ' ') + "Price" +
+           std::string(43, ' ') + "Sum\n" + std::string(400, '-') + "\n" + std::string(400, '-') + "\n" +
+           " Total:" + std::string(388, ' ') + "0.00\n" + std::string(400, '='),
+       ""},
+      {"@statistic begin=+0.1@", "", ""},
+  });
+}
+
+TEST_F(Reports, StatisticHtml) {
+  const std::string head = "<TR><TH>Comment</TH><TH>Unit</TH><TH>Quantity</TH><TH>Price</TH><TH>Sum</TH></TR>\n";
+  auto row = [](const std::string &descr, const std::string &unit, const std::string &amount,
+                const std::string &price, const std::string &sum) {
+    return "<TR><TD>" + descr + "</TD>\n<TD ALIGN=RIGHT>" + unit + "</TD><TD ALIGN=RIGHT><TT>" + amount +
+           "</TT></TD><TD ALIGN=RIGHT><TT>" + price + "</TT></TD><TD ALIGN=RIGHT><TT>" + sum + "</TT></TD></TR>\n";
+  };
+  auto group = [](const std::string &descr) {
+    return "<TR><TH COLSPAN=5><FONT COLOR=#000080>" + descr + "</FONT></TH></TR>\n";
+  };
+  expectPages({
+      {"@statistic html width=50@",
+       "<TABLE BORDER WIDTH=50%>\n<CAPTION>Services in 05/1998</CAPTION>\n" + head +
+           group("Local &lt;network&gt; &amp; more") +
+           row("Port &lt;b&gt;fast&lt;/b&gt; &amp; cheap", "port", "2.00", "20.00", "40.00") +
+           group("Miscellaneous services") +
+           row("Technical support beyond two free hours", "hour", "1.00", "300.00", "300.00") +
+           group("Internet access") + row("Dial-up access, minutes", "min", "100.00", "0.50", "50.00") +
+           row("edge", "&lt;i&gt;", "0.00", "1 000.00", "0.00") +
+           row("Incoming mail, MB", "MB", "3.00", "0.00", "0.00") +
+           "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR></TH>\n<TD ALIGN=RIGHT><TT>390.00<BR></TD></TR>\n</TABLE>\n",
+       kNoSum},
+      // altvat wins over withvat: prices with VAT, and the VAT inside the
+      // total. A heading with a conversion of another kind is plain text.
+      {"@statistic html begin=-0.1 end=-0.1 altvat withvat header=\"%s\"@",
+       "<TABLE BORDER WIDTH=96%>\n<CAPTION>%s</CAPTION>\n" + head +
+           row("Technical support beyond two free hours", "hour", "1.50", "360.00", "540.00") +
+           group("Internet access") + row("Dial-up access, minutes", "min", "1545.50", "0.60", "927.30") +
+           row("leased", "month", "1.00", "1 800.00", "1 800.00") +
+           "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR>VAT included:</TH>\n"
+           "<TD ALIGN=RIGHT><TT>3 267.30<BR>544.55</TD></TR>\n</TABLE>\n",
+       "Bad format - %s\n"},
+  });
+  // At most 240 months: the last ones, June 1978 to May 1998.
+  auto r = site_.page("@statistic html begin=-30.0@", {kOn});
+  size_t tables = 0;
+  for (size_t at = r.out.find("<TABLE"); at != std::string::npos; at = r.out.find("<TABLE", at + 1)) ++tables;
+  EXPECT_EQ(tables, 240u);
+  EXPECT_NE(r.out.find("<TABLE BORDER WIDTH=96%>\n<CAPTION>Services in 06/1978</CAPTION>"), std::string::npos);
+  EXPECT_EQ(r.err, std::string("Statistic of 361 months asked, the last 240 shown\n") + kNoSum);
+}
+
+TEST_F(Reports, FormulaFunctionsInConditions) {
+  expectPages({
+      {"@if value=account()==92.24@a@fi@@if value=account(1998.3.31)==49.5@b@fi@"
+       "@if value=account(1998.4.30,1998.4.1)==-10.25@c@fi@@if value=statistic()==494.001@d@fi@"
+       "@if value=statistic(-0.1)==2722.75@e@fi@@if value=statistic(1998.3.1,1998.5.31)==3216.751@f@fi@"
+       "@if value=total()==-401.76@g@fi@@if value=total(-0.1)==-2673.25@h@fi@"
+       "@if value=account()!=92.24@X@fi@",
+       "abcdefgh", ""},
+  });
+  // Without a user the functions fail, and with them the condition.
+  site_.file("forms/nouser.html", "@if value=total()@a@fi@@if value=account()@b@fi@@if value=statistic()@c@fi@");
+  auto r = site_.run({kOn, nullptr});
+  EXPECT_EQ(r.out, std::string(kPageHeader) + "abc");
+  EXPECT_EQ(r.err,
+            "No user given!\n"
+            "e_total:No user or account name given\n"
+            "Cannot set value due to bad expression - total()\n"
+            "Something wrong with argument value - value=\"total()\"\n"
+            "e_account:No account name given\n"
+            "Cannot set value due to bad expression - account()\n"
+            "Something wrong with argument value - value=\"account()\"\n"
+            "e_statistic: No user name given\n"
+            "Cannot set value due to bad expression - statistic()\n"
+            "Something wrong with argument value - value=\"statistic()\"\n");
+}
+
+// boris reads Russian (KOI8-R): 500.00 paid, 10.00 charged in May.
+TEST_F(Reports, RussianPageThroughTheWebServer) {
+  site_.file("forms/total.ru.html", "<H1>@total bywords@</H1>\n@statistic html@");
+  testsupport::WebServer::Options options;
+  options.etc = {{"korvix-1.3.conf", site_.config()}};
+  options.users = "boris:secret\n";
+  testsupport::WebServer web(site_.tmp.sub("web"), options);
+  ASSERT_TRUE(web.start());
+  auto r = testsupport::httpGet(web.protectedUrl(kOn), "boris", "secret");
+  EXPECT_EQ(r.status, 200) << web.serverLog();
+  EXPECT_EQ(r.body,
+            // "Четыреста девяносто руб. 00 коп."
+            "<H1>\xfe\xc5\xd4\xd9\xd2\xc5\xd3\xd4\xc1 \xc4\xc5\xd7\xd1\xce\xcf\xd3\xd4\xcf \xd2\xd5\xc2. 00 "
+            "\xcb\xcf\xd0.</H1>\n"
+            // "Услуги за", "Ед.", "Количество", "Цена", "Сумма", "интернет", "мин", "Итого"
+            "<TABLE BORDER WIDTH=96%>\n"
+            "<CAPTION>\xf5\xd3\xcc\xd5\xc7\xc9 \xda\xc1 05/1998</CAPTION>\n"
+            "<TR><TH>\xeb\xcf\xcd\xcd\xc5\xce\xd4\xc1\xd2\xc9\xca</TH><TH>\xe5\xc4.</TH>"
+            "<TH>\xeb\xcf\xcc\xc9\xde\xc5\xd3\xd4\xd7\xcf</TH><TH>\xe3\xc5\xce\xc1</TH><TH>\xf3\xd5\xcd\xcd\xc1</TH></TR>\n"
+            "<TR><TH COLSPAN=5><FONT COLOR=#000080>\xc9\xce\xd4\xc5\xd2\xce\xc5\xd4</FONT></TH></TR>\n"
+            "<TR><TD>dialup</TD>\n"
+            "<TD ALIGN=RIGHT>\xcd\xc9\xce</TD><TD ALIGN=RIGHT><TT>20.00</TT></TD><TD ALIGN=RIGHT><TT>0.50</TT></TD>"
+            "<TD ALIGN=RIGHT><TT>10.00</TT></TD></TR>\n"
+            "<TR><TH COLSPAN=4 ALIGN=LEFT>\xe9\xd4\xcf\xc7\xcf:<BR></TH>\n"
+            "<TD ALIGN=RIGHT><TT>10.00<BR></TD></TR>\n"
+            "</TABLE>\n");
+  EXPECT_EQ(web.cgiErrors(), "");
+}

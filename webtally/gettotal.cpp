@@ -1,0 +1,79 @@
+// The formula functions of the forms: the balance of the user's account, the
+// charges of his months, and what he owes now.
+#include <cstdint>
+#include <cstdlib>
+
+#include "config.h"
+#include "currency.h"
+#include "readers.h"
+#include "sqldata.h"
+#include "webtally.h"
+
+namespace {
+
+// The date 1.1.1 stands for a date argument that was not given.
+bool missing(const Date *d) { return d->day == 1 && d->month == 1 && d->year == 1; }
+
+// The month of a date as the number YYYYMM; a date before year 0 gives 0,
+// which lies before every row.
+unsigned long monthNumber(const Date &d) {
+  int64_t n = (int64_t{d.year} * 10000 + int64_t{d.month} * 100 + d.day) / 100;
+  return n < 0 ? 0 : static_cast<unsigned long>(n);
+}
+
+bool named(const char *name) { return name && *name; }
+
+}  // namespace
+
+bool e_statistic(double *out, ArgSlot *args) {
+  if (!named(boundUserName)) {
+    error("e_statistic: No user name given");
+    return false;
+  }
+  const Date *from = args[0].date;
+  const Date *to = missing(args[1].date) ? from : args[1].date;
+  double sum = 0;
+  if (sqlQuery("SELECT sum FROM statistic WHERE user='%s' AND date>=%lu00 AND date<=%lu99",
+               sqlString(boundUserName, nullptr), monthNumber(*from), monthNumber(*to)) == 0) {
+    // No connection gives no rows; a NULL sum counts as 0 and the rows after
+    // it still count.
+    if (MsqlResult *result = sqlStoreResult()) {
+      while (MsqlRow row = sqlFetchRow(result, 1))
+        if (row[0]) sum += strtod(row[0], nullptr);
+      sqlFreeResult(result);
+    }
+  }
+  *out = sum;
+  return true;
+}
+
+bool e_account(double *out, ArgSlot *args) {
+  if (!named(boundAccountName)) {
+    error("e_account:No account name given");
+    return false;
+  }
+  const Date *from = missing(args[1].date) ? nullptr : args[1].date;
+  *out = accountBalance(boundAccountName, args[0].date, from);
+  return true;
+}
+
+bool e_total(double *out, ArgSlot *args) {
+  if (!named(boundUserName) || !named(boundAccountName)) {
+    error("e_total:No user or account name given");
+    return false;
+  }
+  // The whole month of the date: from its first to the date itself.
+  Date first = *args[0].date;
+  first.day = 1;
+  ArgSlot month[2];
+  month[0].date = &first;
+  month[1].date = args[0].date;
+  double charges;
+  if (!e_statistic(&charges, month)) {
+    error("Cannot read statistic");
+    return false;
+  }
+  *out = roundTo(accountBalance(boundAccountName, args[0].date, nullptr), currencyPrecision) -
+         roundTo(charges, currencyPrecision);
+  return true;
+}
