@@ -6,8 +6,11 @@
 #include <cstring>
 #include <filesystem>
 #include <future>
+#include <regex>
 #include <set>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "pages.h"
 #include "process.h"
@@ -123,5 +126,26 @@ TEST(ManualPages, NameEveryOptionOfTheirProgramsUsage) {
     }
     std::string shown = tool({"groff", "-man", "-Tascii", "-P-cbou", sourcePath("man/" + page)}).out;
     for (const std::string &option : options) EXPECT_TRUE(namesOption(shown, option)) << option;
+  }
+}
+
+// A reference "NAME(N)" to a page of this system (a korvix page or a program
+// that is built) must lead to a page that is there, under that section.
+TEST(ManualPages, ReferOnlyToPagesThatExist) {
+  std::vector<std::string> list = pages::all();
+  std::set<std::string> present(list.begin(), list.end());
+  const std::regex reference(R"(^\.BR? +([^ ]+) +\(([1-9])\))");
+  for (const std::string &page : list) {
+    SCOPED_TRACE(page);
+    std::istringstream source(readFile(sourcePath("man/" + page)));
+    for (std::string line; std::getline(source, line);) {
+      std::smatch m;
+      if (!std::regex_search(line, m, reference)) continue;
+      std::string name = std::regex_replace(m[1].str(), std::regex(R"(\\-)"), "-");
+      bool ours = name.rfind("korvix", 0) == 0 || fileExists(binPath(name));
+      if (!ours) continue;
+      std::string target = "man" + m[2].str() + "/" + name + "." + m[2].str();
+      EXPECT_TRUE(present.count(target)) << line;
+    }
   }
 }
