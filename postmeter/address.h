@@ -41,8 +41,8 @@ constexpr size_t kPatternMax = 512;
 // logged as "Can't compile regex `...'". Patterns longer than kPatternMax,
 // with a duplication symbol right after another ("a+*", "a{2}{3}") or with
 // back-references, are refused the same way before regcomp sees them.
-// Returns 0 or the regcomp error code; the entry holds a compiled pattern
-// only after 0.
+// Returns 0 or the regcomp error code; the entry holds a compiled pattern,
+// and the text compiled, only after 0.
 int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored);
 // True when the entry's compiled pattern matches address.
 bool regexMatch(const MailClassEntry *entry, const char *address);

@@ -143,6 +143,11 @@ int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored) {
   int rc = PatternCheck(pattern).verdict();
   if (rc == 0) rc = regcomp(&entry->pattern, text.c_str(), REG_EXTENDED | REG_NOSUB);
   if (rc != 0 && anchored) error("Can't compile regex `%s'", text.c_str());
+  // The run's set matcher compiles the same text once more.
+  if (rc == 0) {
+    entry->text = static_cast<char *>(memRealloc(entry->text, text.size() + 1));
+    memcpy(entry->text, text.c_str(), text.size() + 1);
+  }
   return rc;
 }
 

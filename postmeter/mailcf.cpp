@@ -72,19 +72,23 @@ bool isUsableClassName(const char *name) {
 // Walks the set's entries of one class, whether or not it hits: true when an
 // entry of the wanted kind (or `any`) matches and is not cancelled by an
 // `except` entry right after it that matches too.
-bool classHits(const MailClassEntry *entry, const char *address, int wanted) {
+bool classHits(const MailClassEntry *entry, int wanted, EntryTest test, void *context) {
   for (; entry; entry = entry->next) {
     // Entries without a compiled pattern are never matched.
     if (entry->kind != wanted && entry->kind != KIND_ANY) continue;
-    if (!regexMatch(entry, address)) continue;
+    if (!test(entry, context)) continue;
     const MailClassEntry *guard = entry->next;
-    if (guard && guard->kind == KIND_EXCEPT && regexMatch(guard, address)) {
+    if (guard && guard->kind == KIND_EXCEPT && test(guard, context)) {
       entry = guard;
       continue;
     }
     return true;
   }
   return false;
+}
+
+bool regexTest(const MailClassEntry *entry, void *address) {
+  return regexMatch(entry, static_cast<const char *>(address));
 }
 
 }  // namespace
@@ -102,6 +106,7 @@ void classSetFree(MailClassSet *set) {
   for (unsigned i = 0; i < set->entryCount; ++i) {
     MailClassEntry *entry = &set->blocks[i / kEntriesPerBlock][i % kEntriesPerBlock];
     if (entry->kind != KIND_NONE) regfree(&entry->pattern);
+    memRealloc(entry->text, 0);
   }
   unsigned blockCount = (set->entryCount + kEntriesPerBlock - 1) / kEntriesPerBlock;
   for (unsigned b = 0; b < blockCount; ++b) memRealloc(set->blocks[b], 0);
@@ -152,6 +157,8 @@ MailClassEntry *addClassEntry(MailClassSet *set, const char *name) {
   ++set->entryCount;
   entry->kind = KIND_NONE;
   entry->next = nullptr;
+  entry->text = nullptr;
+  entry->setIndex = -1;
 
   unsigned slot = registerClass(set, name);  // may move heads
   MailClassEntry **link = &set->heads[slot];
@@ -234,10 +241,14 @@ bool readMailCf(const char *user) {
 }
 
 const char *classMatch(const MailClassSet *set, const char *address, bool userClass, int wanted) {
+  return classMatchBy(set, userClass, wanted, regexTest, const_cast<char *>(address));
+}
+
+const char *classMatchBy(const MailClassSet *set, bool userClass, int wanted, EntryTest test, void *context) {
   if (set->classCount == 0) return nullptr;
   unsigned first = userClass ? 0 : 1;
   unsigned last = userClass ? 1 : set->classCount;
   for (unsigned slot = first; slot < last; ++slot)
-    if (classHits(set->heads[slot], address, wanted)) return set->names[slot];
+    if (classHits(set->heads[slot], wanted, test, context)) return set->names[slot];
   return nullptr;
 }

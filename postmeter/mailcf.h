@@ -38,6 +38,8 @@ struct MailClassEntry {
   regex_t pattern;       // the anchored pattern; valid only when kind != KIND_NONE
   int kind;              // MailEntryKind
   MailClassEntry *next;  // next entry of the same class, null at the end
+  char *text;            // the text compiled into pattern (heap copy), or null
+  int setIndex;          // the pattern's number in the run's set matcher, -1: regexec
 };
 
 struct MailClassSet {
@@ -58,13 +60,13 @@ extern unsigned userClassSetCount;
 
 // Empties every field and copies owner (first 16 characters; null: "").
 void classSetInit(MailClassSet *set, const char *owner);
-// Releases the entries with their compiled patterns, names and heads; the set
-// is empty afterwards.
+// Releases the entries with their compiled patterns and texts, names and
+// heads; the set is empty afterwards.
 void classSetFree(MailClassSet *set);
 // The slot of the class of that name, added when missing.
 unsigned registerClass(MailClassSet *set, const char *name);
-// A new entry of kind KIND_NONE appended to the class's list (the class is
-// registered when missing). The entry stays where it is until classSetFree.
+// A new entry of kind KIND_NONE (no text, no set matcher number) appended to
+// the class's list (the class is registered when missing). The entry stays where it is until classSetFree.
 MailClassEntry *addClassEntry(MailClassSet *set, const char *name);
 // Reads mail.cf of the user (null: the common file of the home directory)
 // into the matching set, warning through error() about every bad line.
@@ -76,3 +78,8 @@ bool readMailCf(const char *user);
 // order. wanted is KIND_FROM for the sender, KIND_TO for the recipient. Null
 // when none matches. The name lives as long as the set.
 const char *classMatch(const MailClassSet *set, const char *address, bool userClass, int wanted);
+// Decides whether the entry's pattern matches the address being classified.
+typedef bool (*EntryTest)(const MailClassEntry *entry, void *context);
+// classMatch with each entry's pattern decided by test(entry, context)
+// instead of regexMatch against an address.
+const char *classMatchBy(const MailClassSet *set, bool userClass, int wanted, EntryTest test, void *context);

@@ -62,8 +62,8 @@ void saveSpecial(const char *user, const char *className, const MailLine *mail, 
 
 // Classifies one mail (addresses as given in the traffic line) for every user
 // set and the common set, and adds its size to each counter it belongs to.
-// The class sets must not change once the first mail is classified: what an
-// address matched is remembered.
+// The class sets must not change once the set matcher is built from them
+// (matchSetBuild); without it every pattern is matched with regexec.
 void processLine(StatTable *table, const char *sender, const char *recipient, ByteCount size,
                  const char *field4, const char *field5);
 // The size field: its leading decimal digits (a sign is no digit), 0 when

@@ -13,6 +13,7 @@
 #include "core.h"
 #include "mailcf.h"
 #include "mailstat.h"
+#include "matchset.h"
 #include "userbase.h"
 
 namespace {
@@ -67,6 +68,7 @@ int main(int argc, char **argv) {
     readMailCf(onlyUser);
   else
     forEachUser(readMailCf);
+  matchSetBuild();
 
   StatTable table;
   statTableInit(&table);

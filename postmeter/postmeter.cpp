@@ -3,13 +3,13 @@
 #include <cinttypes>
 #include <cstring>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "address.h"
 #include "core.h"
 #include "mailcf.h"
 #include "mailstat.h"
+#include "matchset.h"
 
 bool saveSpecials = false;
 
@@ -36,55 +36,37 @@ void countMail(StatTable *table, const char *user, const char *className, const 
   if (saveSpecials) saveSpecial(user, className, mail, tag);
 }
 
-// Matching an address against the patterns of every user is the cost of a
-// run, and traffic repeats its addresses, so what a classification found is
-// remembered per address. The class sets no longer change once the first
-// line is classified. The memory stays bounded: a cache that has grown to
-// kCacheLimit entries forgets them all and is filled again.
-constexpr size_t kCacheLimit = 100000;
+// An entry's pattern against the address of an AddressMatch.
+bool entryMatches(const MailClassEntry *entry, void *match) {
+  return static_cast<AddressMatch *>(match)->matches(entry);
+}
 
 // Indices of the user sets whose class `user` matches an address.
 using OwnerList = std::vector<unsigned>;
-// Per address as sender ([0]) and as recipient ([1]).
-std::unordered_map<std::string, OwnerList> ownerCache[2];
-// The service class of one set for an address and side; the key is the
-// set's index (userClassSetCount for the common set), the side and the address.
-std::unordered_map<std::string, const char *> serviceCache;
+
+// The user sets whose class `user` the set matcher leaves in question.
+std::vector<unsigned> candidates;
 
 // The users whose class `user` matches the address as kind (KIND_FROM or
-// KIND_TO), in set order. Stays valid until forgetClassifications.
-const OwnerList &owners(const std::string &address, int kind) {
-  auto &cache = ownerCache[kind == KIND_TO];
-  auto found = cache.find(address);
-  if (found != cache.end()) return found->second;
-  OwnerList list;
-  for (unsigned i = 0; i < userClassSetCount; ++i)
-    if (classMatch(&userClassSets[i], address.c_str(), true, kind)) list.push_back(i);
-  return cache.emplace(address, std::move(list)).first->second;
+// KIND_TO), in set order, into owners.
+void findOwners(AddressMatch *match, int kind, OwnerList *owners) {
+  owners->clear();
+  match->userSetCandidates(&candidates);
+  for (unsigned i : candidates)
+    if (classMatchBy(&userClassSets[i], true, kind, entryMatches, match)) owners->push_back(i);
 }
 
-// classMatch of the set's service classes, remembered.
-const char *serviceClass(unsigned setIndex, const std::string &address, int kind) {
-  std::string key = std::to_string(setIndex);
-  key += kind == KIND_TO ? '>' : '<';
-  key += address;
-  auto found = serviceCache.find(key);
-  if (found != serviceCache.end()) return found->second;
+// classMatch of the set's service classes.
+const char *serviceClass(unsigned setIndex, AddressMatch *match, int kind) {
   const MailClassSet *set = setIndex < userClassSetCount ? &userClassSets[setIndex] : &commonClassSet;
-  const char *name = classMatch(set, address.c_str(), false, kind);
-  serviceCache.emplace(std::move(key), name);
-  return name;
+  return classMatchBy(set, false, kind, entryMatches, match);
 }
 
-// Each cache starts afresh when it has grown to kCacheLimit entries.
-void forgetClassifications() {
-  for (auto &cache : ownerCache)
-    if (cache.size() >= kCacheLimit) cache.clear();
-  if (serviceCache.size() >= kCacheLimit) serviceCache.clear();
-}
-
-// The normal forms of the line being classified; kept to reuse their room.
+// The normal forms of the line being classified, what the patterns say
+// about them and their owners; kept to reuse their room.
 std::string fromForm, toForm;
+AddressMatch fromMatch, toMatch;
+OwnerList fromOwners, toOwners;
 
 }  // namespace
 
@@ -104,6 +86,7 @@ namespace {
 // debug lines and the listing tags of the user's own and the common classes.
 struct Side {
   const std::string &address;
+  AddressMatch *match;
   int kind;
   const char *word;
   const char *specialTag;
@@ -116,7 +99,7 @@ struct Side {
 void ownClasses(StatTable *table, unsigned i, const MailLine *mail, const Side &side,
                 std::vector<const char *> &undecided) {
   const char *user = userClassSets[i].owner;
-  if (const char *cls = serviceClass(i, side.address, side.kind)) {
+  if (const char *cls = serviceClass(i, side.match, side.kind)) {
     debug(7, "service %s(%s) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
     countMail(table, user, cls, mail, side.specialTag);
   } else {
@@ -129,7 +112,7 @@ void ownClasses(StatTable *table, unsigned i, const MailLine *mail, const Side &
 void commonClasses(StatTable *table, const std::vector<const char *> &undecided,
                    const MailLine *mail, const Side &side) {
   if (undecided.empty()) return;
-  const char *cls = serviceClass(userClassSetCount, side.address, side.kind);
+  const char *cls = serviceClass(userClassSetCount, side.match, side.kind);
   if (!cls) return;
   for (const char *user : undecided) {
     debug(7, "service %s(%s/common) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
@@ -154,11 +137,12 @@ void processLine(StatTable *table, const char *sender, const char *recipient, By
   MailLine mail = {from, to, size, field4, field5};
   debug(4, "from=%s to=%s size=%" PRIu64 "\n", from, to, size);
 
-  const Side fromSide = {fromForm, KIND_FROM, "from", "special from", "common from"};
-  const Side toSide = {toForm, KIND_TO, "to", "special to", "common to"};
-  forgetClassifications();
-  const OwnerList &fromOwners = owners(fromForm, KIND_FROM);
-  const OwnerList &toOwners = owners(toForm, KIND_TO);
+  fromMatch.reset(from);
+  toMatch.reset(to);
+  const Side fromSide = {fromForm, &fromMatch, KIND_FROM, "from", "special from", "common from"};
+  const Side toSide = {toForm, &toMatch, KIND_TO, "to", "special to", "common to"};
+  findOwners(&fromMatch, KIND_FROM, &fromOwners);
+  findOwners(&toMatch, KIND_TO, &toOwners);
 
   // Every user set in order, as far as its class `user` matches either side.
   std::vector<const char *> senders, receivers;

@@ -4,7 +4,7 @@
 # browser that renders a page of the demo (make demo passes it; the test
 # suite needs no browser).
 set -e
-want="cmake g++ make libgtest-dev libgmock-dev libsqlite3-dev sqlite3 lighttpd curl util-linux python3-num2words groff-base man-db"
+want="cmake g++ make libgtest-dev libgmock-dev libsqlite3-dev libre2-dev sqlite3 lighttpd curl util-linux python3-num2words groff-base man-db"
 if [ "${1:-}" = "--demo" ]; then
   want="$want chromium"
 fi

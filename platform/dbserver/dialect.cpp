@@ -185,6 +185,26 @@ bool translateCreate(Parser &p, Statement *out) {
   return true;
 }
 
+// CREATE INDEX name ON table ( column {, column} ): an index that is not
+// unique, so it never refuses a row.
+bool translateCreateIndex(Parser &p, Statement *out) {
+  std::string index, table, column;
+  if (!p.word("CREATE") || !p.word("INDEX")) return p.fail("expected CREATE INDEX");
+  if (!p.name(&index)) return p.fail("expected an index name");
+  if (!p.word("ON") || !p.name(&table)) return p.fail("expected ON and a table name");
+  if (!p.symbol("(")) return p.fail("expected (");
+  std::string sql = "CREATE INDEX " + quoted(index) + " ON " + quoted(table) + " (";
+  for (bool first = true;; first = false) {
+    if (!p.name(&column)) return p.fail("expected a column name");
+    sql += (first ? "" : ", ") + quoted(column);
+    if (p.symbol(")")) break;
+    if (!p.symbol(",")) return p.fail("expected , or )");
+  }
+  if (!p.atEnd()) return p.fail("unexpected text after the statement");
+  out->sql = sql + ")";
+  return true;
+}
+
 bool translateDrop(Parser &p, Statement *out) {
   std::string table;
   if (!p.word("DROP") || !p.word("TABLE")) return p.fail("expected DROP TABLE");
@@ -214,7 +234,9 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
   }
   std::string verb = upper(tokens[0].text);
   Parser parser{tokens, 0, error};
-  if (verb == "CREATE") return translateCreate(parser, out);
+  if (verb == "CREATE")
+    return tokens.size() > 1 && upper(tokens[1].text) == "INDEX" ? translateCreateIndex(parser, out)
+                                                                 : translateCreate(parser, out);
   if (verb == "DROP") return translateDrop(parser, out);
   if (verb != "SELECT" && verb != "INSERT" && verb != "UPDATE" && verb != "DELETE") {
     *error = "Unsupported statement \"" + tokens[0].text + "\"";

@@ -5,7 +5,8 @@
 // bare, also those that SQLite reserves (group, user, date, name, sum).
 // Statements: SELECT, INSERT, UPDATE and DELETE with the usual clauses
 // (WHERE, ORDER BY, LIMIT), CREATE TABLE name (column type [not null]
-// [primary key], ...) with the types char(N), int and real, and DROP TABLE.
+// [primary key], ...) with the types char(N), int and real, CREATE INDEX
+// name ON table (column, ...) (not unique), and DROP TABLE.
 //
 // Translation never pastes client text into SQL: every identifier is put in
 // double quotes (identifiers hold only letters, digits and '_'), every

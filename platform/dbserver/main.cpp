@@ -1,12 +1,14 @@
 // dbserver: the stand-in database server of the test suite and the demo.
 //
-//   dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG]
+//   dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG] [-S normal|full]
 //   dbserver -D DIR --init NAME
 //
 // Serves the databases DIR/NAME.db on a UNIX socket and/or TCP on 127.0.0.1
 // (-p 0: any free port, named in the ready line) in the foreground until
 // SIGTERM. -l appends every query received to the file, one a line, as
-// received. --init creates DIR/NAME.db with the system's six tables.
+// received. -S says what an acknowledged statement survives: normal (the
+// default) a crash or kill of the server, full also a power loss.
+// --init creates DIR/NAME.db with the system's six tables and their indexes.
 
 #include <getopt.h>
 #include <sys/stat.h>
@@ -23,7 +25,7 @@
 namespace {
 
 void usage() {
-  fputs("usage: dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG]\n"
+  fputs("usage: dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG] [-S normal|full]\n"
         "       dbserver -D DIR --init NAME\n",
         stderr);
   exit(1);
@@ -51,7 +53,7 @@ int main(int argc, char **argv) {
   std::string initName;
   bool init = false;
   int c;
-  while ((c = getopt_long(argc, argv, "D:s:p:l:", kLongOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "D:s:p:l:S:", kLongOptions, nullptr)) != -1) {
     switch (c) {
       case 'D': options.dir = optarg; break;
       case 's': options.socketPath = optarg; break;
@@ -62,6 +64,16 @@ int main(int argc, char **argv) {
         }
         break;
       case 'l': options.statementLog = optarg; break;
+      case 'S':
+        if (strcmp(optarg, "normal") == 0) {
+          options.durability = Durability::kSyncNormal;
+        } else if (strcmp(optarg, "full") == 0) {
+          options.durability = Durability::kSyncFull;
+        } else {
+          fprintf(stderr, "dbserver: bad durability %s (normal or full)\n", optarg);
+          return 1;
+        }
+        break;
       case 'i':
         init = true;
         initName = optarg;
@@ -76,7 +88,7 @@ int main(int argc, char **argv) {
       fprintf(stderr, "dbserver: cannot create %s: %s\n", options.dir.c_str(), strerror(errno));
       return 1;
     }
-    Databases databases(options.dir);
+    Databases databases(options.dir, options.durability);
     std::string error;
     if (!databases.create(initName, true, &error)) {
       fprintf(stderr, "dbserver: %s\n", error.c_str());

@@ -50,3 +50,15 @@ CREATE TABLE snames (
   name char(16),
   descr char(300)
 );
+
+# Indexes on the columns the system's statements look rows up and delete
+# them by. Each key holds only columns that those statements compare for
+# equality: rows with equal keys come back in the order they were stored,
+# as from a table without an index, so no answer changes its row order (a
+# date in the key would list a range of months, and rates of one day, in
+# index order instead).
+CREATE INDEX statistic_user ON statistic (user);
+CREATE INDEX accounts_user ON accounts (user);
+CREATE INDEX rates_name ON rates (name);
+CREATE INDEX sgroups_name ON sgroups (name, lang);
+CREATE INDEX snames_name ON snames (name, lang);

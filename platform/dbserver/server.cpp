@@ -87,7 +87,7 @@ std::string fieldPacket(const FieldInfo &f) {
 
 class Server {
  public:
-  explicit Server(const ServerOptions &options) : options_(options), databases_(options.dir) {}
+  explicit Server(const ServerOptions &options) : options_(options), databases_(options.dir, options.durability) {}
   ~Server();
   int run();
 

@@ -9,11 +9,14 @@
 
 #include <string>
 
+#include "store.h"
+
 struct ServerOptions {
   std::string dir;            // the databases: dir/NAME.db
   std::string socketPath;     // UNIX socket, "" for none
   int port = -1;              // TCP port on 127.0.0.1, -1 for none, 0 any free
   std::string statementLog;   // file that receives every query, "" for none
+  Durability durability = Durability::kSyncNormal;  // -S normal|full
 };
 
 // Serves until SIGTERM or SIGINT, or a Shutdown request. Once listening it

@@ -29,14 +29,19 @@ void typeFromDeclared(const char *declared, FieldInfo *field) {
 }
 
 // Settings of every connection: unknown names in double quotes are errors,
-// not string literals; LIKE compares bytes with case.
-bool configure(sqlite3 *db, std::string *error) {
+// not string literals; LIKE compares bytes with case. Each statement is its
+// own transaction; in write-ahead-log mode a commit appends to the log and
+// syncs it only with synchronous=FULL, instead of rewriting and syncing the
+// database file and a rollback journal at every statement.
+bool configure(sqlite3 *db, Durability durability, std::string *error) {
   sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DML, 0, nullptr);
   sqlite3_db_config(db, SQLITE_DBCONFIG_DQS_DDL, 0, nullptr);
   sqlite3_busy_timeout(db, 5000);
+  const char *settings = durability == Durability::kSyncFull
+                             ? "PRAGMA case_sensitive_like=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL"
+                             : "PRAGMA case_sensitive_like=ON; PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL";
   char *message = nullptr;
-  if (sqlite3_exec(db, "PRAGMA case_sensitive_like=ON; PRAGMA synchronous=FULL", nullptr, nullptr, &message) !=
-      SQLITE_OK) {
+  if (sqlite3_exec(db, settings, nullptr, nullptr, &message) != SQLITE_OK) {
     *error = message ? message : "cannot configure the database";
     sqlite3_free(message);
     return false;
@@ -104,7 +109,7 @@ sqlite3 *Databases::open(const std::string &name, std::string *error) {
     sqlite3_close_v2(db);
     return nullptr;
   }
-  if (!configure(db, error)) {
+  if (!configure(db, durability_, error)) {
     sqlite3_close_v2(db);
     return nullptr;
   }
@@ -144,8 +149,12 @@ bool Databases::drop(const std::string &name, std::string *error) {
     *error = "Unknown database \"" + name.substr(0, 64) + "\"";
     return false;
   }
-  unlink((path(name) + "-journal").c_str());
+  removeCompanions(name);
   return true;
+}
+
+void Databases::removeCompanions(const std::string &name) const {
+  for (const char *suffix : {"-wal", "-shm", "-journal"}) unlink((path(name) + suffix).c_str());
 }
 
 std::vector<std::string> Databases::list() const {

@@ -40,10 +40,18 @@ struct QueryResult {
   int changes = 0;                        // rows changed by a statement without columns
 };
 
+// How far an acknowledged statement is made durable. The databases are kept
+// in write-ahead-log mode: with kSyncNormal a committed statement is in the
+// log file when it is acknowledged (it survives a crash or kill of the
+// server, not necessarily a power loss); with kSyncFull the log is also
+// synced to disk before the acknowledgement (it survives a power loss).
+enum class Durability { kSyncNormal, kSyncFull };
+
 // The database files of one directory with their open connections.
 class Databases {
  public:
-  explicit Databases(const std::string &dir) : dir_(dir) {}
+  explicit Databases(const std::string &dir, Durability durability = Durability::kSyncNormal)
+      : dir_(dir), durability_(durability) {}
   ~Databases();
   Databases(const Databases &) = delete;
   Databases &operator=(const Databases &) = delete;
@@ -64,7 +72,11 @@ class Databases {
 
  private:
   std::string path(const std::string &name) const { return dir_ + "/" + name + ".db"; }
+  // Removes the files SQLite may have left beside a database (its
+  // write-ahead log, shared-memory index and rollback journal).
+  void removeCompanions(const std::string &name) const;
   std::string dir_;
+  Durability durability_;
   std::map<std::string, sqlite3 *> open_;
 };
 

@@ -90,7 +90,7 @@ TEST(CopyRoute, WritesLocalForEmptyOrRootedRoutesAndCollapsesSeparators) {
 }
 
 TEST(CompileRegex, AnchorsPatternsAndWarnsAboutBadOnes) {
-  MailClassEntry entry;
+  MailClassEntry entry = {};
   ASSERT_EQ(compileRegex(&entry, "local!jo.*", true), 0);
   EXPECT_TRUE(regexMatch(&entry, "local!john"));
   EXPECT_FALSE(regexMatch(&entry, "x!local!john"));
@@ -105,6 +105,7 @@ TEST(CompileRegex, AnchorsPatternsAndWarnsAboutBadOnes) {
   EXPECT_NE(compileRegex(&entry, "a(b", true), 0);
   EXPECT_NE(compileRegex(&entry, "a(b", false), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't compile regex `^a(b$'\n");
+  memRealloc(entry.text, 0);
 }
 
 TEST(CompileRegex, RefusesPatternsThatWouldTakeUnboundedMemory) {
@@ -132,12 +133,13 @@ TEST(CompileRegex, RefusesPatternsThatWouldTakeUnboundedMemory) {
       {"x\\{2}", true},
   };
   for (const auto &c : cases) {
-    MailClassEntry entry;
+    MailClassEntry entry = {};
     testing::internal::CaptureStderr();
     int rc = compileRegex(&entry, c.pattern.c_str(), true);
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(rc == 0, c.accepted) << c.pattern;
     EXPECT_EQ(err, c.accepted ? "" : "Can't compile regex `^" + c.pattern + "$'\n") << c.pattern;
     if (rc == 0) regfree(&entry.pattern);
+    memRealloc(entry.text, 0);
   }
 }

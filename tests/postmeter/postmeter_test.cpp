@@ -256,7 +256,7 @@ TEST(Postmeter, ReadsSizesAsLeadingDigitsIntoWideCounters) {
 
 TEST(Postmeter, ClassifiesAlikeAcrossManyDistinctAddresses) {
   Node node;
-  // More distinct addresses than postmeter remembers classifications of.
+  // Many distinct addresses, and a few repeated ones among them.
   std::string traffic;
   for (int i = 0; i < 120000; ++i) {
     traffic += "kate r" + std::to_string(i) + "@host 1 a b\n";

@@ -61,6 +61,7 @@ bool DbServer::start() {
   std::vector<std::string> args = {program, "-D", dataDir(), "-s", socketPath()};
   if (options_.tcp) args.insert(args.end(), {"-p", "0"});
   if (options_.statementLog) args.insert(args.end(), {"-l", logPath()});
+  if (!options_.durability.empty()) args.insert(args.end(), {"-S", options_.durability});
   int out = -1;
   pid_ = spawnChild(args, &out);
   if (pid_ < 0) return false;
@@ -86,6 +87,14 @@ bool DbServer::stop() {
   pid_ = -1;
   port_ = -1;
   return status == 0;
+}
+
+void DbServer::crash() {
+  if (!running()) return;
+  kill(pid_, SIGKILL);
+  waitChild(pid_, kWaitSeconds);
+  pid_ = -1;
+  port_ = -1;
 }
 
 std::string DbServer::statements() const { return readFile(logPath()); }

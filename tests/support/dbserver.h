@@ -22,6 +22,7 @@ class DbServer {
     std::string database = "vovuvuza";
     bool tcp = true;            // also listen on TCP (a free port)
     bool statementLog = false;  // log every query into logPath()
+    std::string durability = "";  // the server's -S value; "" for its default
   };
 
   // dir: a directory of the test (created when missing) that holds data/,
@@ -38,6 +39,8 @@ class DbServer {
   // SIGTERM and wait; true when it ended with status 0. A stopped server
   // keeps its data for the next start.
   bool stop();
+  // SIGKILL and wait, as a crash; the data stays for the next start.
+  void crash();
   bool running() const { return pid_ > 0; }
 
   const std::string &dir() const { return dir_; }

@@ -1,0 +1,346 @@
+// The set matcher (see matchset.h).
+#include "matchset.h"
+
+#include <re2/re2.h>
+#include <re2/set.h>
+
+#include <algorithm>
+#include <bitset>
+#include <cctype>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
+#include "address.h"
+
+namespace {
+
+// RE2 takes no interval count above this.
+constexpr long kMaxRepeat = 1000;
+// Memory the set matcher may take for its program and its cache of DFA
+// states; the cache starts afresh when full, so this bounds the peak.
+constexpr int64_t kMatcherMemory = 96 << 20;
+// No user set: the pattern is not in the class `user` of a user set.
+constexpr unsigned kNoUserSet = ~0u;
+
+typedef std::bitset<256> ByteSet;
+
+// The character classes of bracket expressions. The programs never change
+// the locale, and regcomp builds a class in the C locale from these tests
+// over the 256 byte values, so the same loop gives the same bytes.
+struct CharClass {
+  const char *name;
+  int (*test)(int);
+};
+const CharClass kCharClasses[] = {
+    {"alpha", [](int c) { return isalpha(c); }},  {"upper", [](int c) { return isupper(c); }},
+    {"lower", [](int c) { return islower(c); }},  {"digit", [](int c) { return isdigit(c); }},
+    {"xdigit", [](int c) { return isxdigit(c); }}, {"space", [](int c) { return isspace(c); }},
+    {"print", [](int c) { return isprint(c); }},  {"punct", [](int c) { return ispunct(c); }},
+    {"graph", [](int c) { return isgraph(c); }},  {"cntrl", [](int c) { return iscntrl(c); }},
+    {"blank", [](int c) { return isblank(c); }},  {"alnum", [](int c) { return isalnum(c); }},
+};
+
+void appendHex(std::string &out, unsigned c) {
+  static const char kDigits[] = "0123456789abcdef";
+  out += "\\x";
+  out += kDigits[(c >> 4) & 15];
+  out += kDigits[c & 15];
+}
+
+// One byte as an RE2 literal: letters and digits as they are, any other
+// byte as \xHH (RE2 reads the pattern as Latin-1, one byte a character).
+void appendByte(std::string &out, unsigned char c) {
+  if (isalnum(c)) out += static_cast<char>(c);
+  else appendHex(out, c);
+}
+
+// The position in the POSIX text.
+struct Cursor {
+  const char *p;
+};
+
+bool alternation(Cursor &c, bool nested, bool top, std::string *out);
+
+// A bracket expression after its '[', as regcomp reads it: a ']' first is a
+// literal, a backslash is a literal, '-' is a literal only first or last,
+// a range runs between two bytes in byte order.
+bool bracket(Cursor &c, std::string *out) {
+  ByteSet bytes;
+  bool negate = *c.p == '^';
+  if (negate) ++c.p;
+  for (bool first = true;; first = false) {
+    unsigned char ch = static_cast<unsigned char>(*c.p);
+    if (ch == '\0') return false;
+    if (ch == ']' && !first) {
+      ++c.p;
+      break;
+    }
+    if (ch == '[' && (c.p[1] == '.' || c.p[1] == '=')) return false;
+    if (ch == '[' && c.p[1] == ':') {
+      const char *name = c.p + 2;
+      const char *close = strstr(name, ":]");
+      if (!close) return false;
+      const CharClass *cls = nullptr;
+      for (const CharClass &k : kCharClasses)
+        if (std::string(name, close) == k.name)
+          cls = &k;
+      if (!cls) return false;
+      for (int b = 0; b < 256; ++b)
+        if (cls->test(b)) bytes.set(b);
+      c.p = close + 2;
+      continue;  // a class never begins a range
+    }
+    if (ch == '-' && !first && c.p[1] != ']') return false;
+    ++c.p;
+    if (*c.p == '-' && c.p[1] != ']' && c.p[1] != '\0') {
+      unsigned char last = static_cast<unsigned char>(c.p[1]);
+      if (last == '[' && (c.p[2] == '.' || c.p[2] == '=' || c.p[2] == ':')) return false;
+      // regcomp refuses a reversed range, and one past 7 bits in the C locale.
+      if (last < ch || last >= 0x80) return false;
+      c.p += 2;
+      for (unsigned b = ch; b <= last; ++b) bytes.set(b);
+    } else {
+      bytes.set(ch);
+    }
+  }
+  if (negate) bytes.flip();
+  if (bytes.none()) return false;
+  *out = "[";
+  for (unsigned b = 0; b < 256;) {
+    if (!bytes[b]) {
+      ++b;
+      continue;
+    }
+    unsigned end = b;
+    while (end + 1 < 256 && bytes[end + 1]) ++end;
+    appendHex(*out, b);
+    if (end > b) {
+      *out += '-';
+      appendHex(*out, end);
+    }
+    b = end + 1;
+  }
+  *out += ']';
+  return true;
+}
+
+// A number of an interval, or -1 when there are no digits.
+long count(Cursor &c) {
+  long n = -1;
+  for (; *c.p >= '0' && *c.p <= '9'; ++c.p) n = std::min(kMaxRepeat + 1, (n < 0 ? 0 : n * 10) + (*c.p - '0'));
+  return n;
+}
+
+// A repetition operator: *, +, ?, {n}, {n,}, {n,m} or {,m}.
+bool repetition(Cursor &c, std::string *out) {
+  char op = *c.p++;
+  if (op != '{') {
+    *out = op;
+    return true;
+  }
+  long low = count(c), high = low;
+  bool comma = *c.p == ',';
+  if (comma) {
+    ++c.p;
+    high = count(c);
+    if (low < 0) low = 0;
+  }
+  if (low < 0 || *c.p != '}') return false;
+  ++c.p;
+  if (low > kMaxRepeat || high > kMaxRepeat || (high >= 0 && high < low)) return false;
+  *out = "{" + std::to_string(low) + "," + (high < 0 ? "" : std::to_string(high)) + "}";
+  return true;
+}
+
+// One atom; *anchor tells '^' and '$'.
+bool atom(Cursor &c, std::string *out, bool *anchor) {
+  unsigned char ch = static_cast<unsigned char>(*c.p);
+  *anchor = false;
+  switch (ch) {
+    case '(': {
+      ++c.p;
+      std::string inner;
+      if (!alternation(c, true, false, &inner) || *c.p != ')') return false;
+      ++c.p;
+      *out = "(?:" + inner + ")";
+      return true;
+    }
+    case '[':
+      ++c.p;
+      return bracket(c, out);
+    case '.':
+      ++c.p;
+      *out = ".";  // any byte: the set matcher lets '.' match a newline
+      return true;
+    case '^':
+    case '$':
+      ++c.p;
+      *out = static_cast<char>(ch);
+      *anchor = true;
+      return true;
+    case '*':
+    case '+':
+    case '?':
+    case '{':
+      return false;  // nothing to repeat
+    case '\\':
+      ch = static_cast<unsigned char>(c.p[1]);
+      // Back-references and the GNU operators; any other byte is literal.
+      if (ch == '\0' || strchr("123456789<>bBwWsS`'", ch)) return false;
+      c.p += 2;
+      out->clear();
+      appendByte(*out, ch);
+      return true;
+    default:
+      ++c.p;
+      out->clear();
+      appendByte(*out, ch);
+      return true;
+  }
+}
+
+// A branch up to '|', ')' or the end. *startAnchor: it begins with '^';
+// *endAnchor: it ends with '$'.
+bool branch(Cursor &c, std::string *out, bool *startAnchor, bool *endAnchor) {
+  *startAnchor = *endAnchor = false;
+  for (bool first = true; *c.p && *c.p != '|' && *c.p != ')'; first = false) {
+    std::string piece, op;
+    bool anchor;
+    if (!atom(c, &piece, &anchor)) return false;
+    while (*c.p == '*' || *c.p == '+' || *c.p == '?' || *c.p == '{') {
+      if (anchor || !repetition(c, &op)) return false;  // regcomp refuses a repeated anchor
+      piece = "(?:" + piece + ")" + op;
+    }
+    if (first) *startAnchor = anchor && piece == "^";
+    *endAnchor = anchor && piece == "$";
+    *out += piece;
+  }
+  return true;
+}
+
+// Branches separated by '|', up to the ')' of a group (nested) or the end.
+// At the top, matching anywhere in the address becomes matching all of it:
+// a branch that does not begin with '^' gets ".*" in front, one that does
+// not end with '$' gets ".*" behind.
+bool alternation(Cursor &c, bool nested, bool top, std::string *out) {
+  for (;;) {
+    std::string text;
+    bool startAnchor, endAnchor;
+    if (!branch(c, &text, &startAnchor, &endAnchor)) return false;
+    if (top) text = (startAnchor ? "" : ".*") + text + (endAnchor ? "" : ".*");
+    *out += text;
+    if (*c.p != '|') break;
+    ++c.p;
+    *out += '|';
+  }
+  // An unmatched ')' is a literal to regcomp; such patterns stay on regexec.
+  return nested ? *c.p == ')' : *c.p == '\0';
+}
+
+// The set matcher of the run.
+struct Matcher {
+  std::unique_ptr<RE2::Set> set;          // null until built (or when RE2 failed)
+  std::vector<unsigned> userSetOf;        // per pattern: the user set whose class `user` holds it
+  std::vector<unsigned> regexecUserSets;  // user sets with a pattern of class `user` on regexec
+} matcher;
+
+// Adds the compiled entries of the set's classes from slot first on.
+void addEntries(RE2::Set *set, MailClassSet *classes, unsigned first, unsigned userSet) {
+  std::string re2;
+  for (unsigned slot = first; slot < classes->classCount; ++slot) {
+    for (MailClassEntry *entry = classes->heads[slot]; entry; entry = entry->next) {
+      entry->setIndex = -1;
+      if (entry->kind == KIND_NONE || !entry->text) continue;
+      re2.clear();
+      if (posixToRe2(entry->text, &re2)) entry->setIndex = set->Add(re2, nullptr);
+      bool inUserClass = slot == 0 && userSet != kNoUserSet;
+      if (entry->setIndex >= 0) {
+        matcher.userSetOf.push_back(inUserClass ? userSet : kNoUserSet);
+      } else if (inUserClass && (matcher.regexecUserSets.empty() || matcher.regexecUserSets.back() != userSet)) {
+        matcher.regexecUserSets.push_back(userSet);
+      }
+    }
+  }
+}
+
+// Every entry back on regexec.
+void forgetEntries(MailClassSet *classes) {
+  for (unsigned slot = 0; slot < classes->classCount; ++slot)
+    for (MailClassEntry *entry = classes->heads[slot]; entry; entry = entry->next) entry->setIndex = -1;
+}
+
+}  // namespace
+
+bool posixToRe2(const char *posix, std::string *re2) {
+  Cursor c = {posix};
+  re2->clear();
+  return alternation(c, false, true, re2);
+}
+
+void matchSetBuild() {
+  RE2::Options options;
+  options.set_encoding(RE2::Options::EncodingLatin1);
+  options.set_dot_nl(true);
+  options.set_never_capture(true);
+  options.set_log_errors(false);
+  options.set_max_mem(kMatcherMemory);
+  auto set = std::make_unique<RE2::Set>(options, RE2::ANCHOR_BOTH);
+  matcher = Matcher();
+  // The common class `user` is never consulted.
+  addEntries(set.get(), &commonClassSet, 1, kNoUserSet);
+  for (unsigned i = 0; i < userClassSetCount; ++i) addEntries(set.get(), &userClassSets[i], 0, i);
+  if (!matcher.userSetOf.empty() && set->Compile()) {
+    matcher.set = std::move(set);
+    return;
+  }
+  forgetEntries(&commonClassSet);
+  for (unsigned i = 0; i < userClassSetCount; ++i) forgetEntries(&userClassSets[i]);
+  matcher = Matcher();
+}
+
+void AddressMatch::reset(const char *address) {
+  address_ = address;
+  found_ = false;
+}
+
+void AddressMatch::find() {
+  if (found_) return;
+  found_ = true;
+  failed_ = false;
+  for (int hit : hits_) bits_[hit / 64] &= ~(uint64_t(1) << (hit % 64));
+  hits_.clear();
+  if (!matcher.set) return;
+  bits_.resize((matcher.userSetOf.size() + 63) / 64);
+  // regcomp's '^' after some other part of a pattern also matches right
+  // after a newline, even without REG_NEWLINE; such addresses (never of the
+  // usual address characters) are left to regexec whole.
+  if (strchr(address_, '\n')) {
+    failed_ = true;
+    return;
+  }
+  RE2::Set::ErrorInfo info = {RE2::Set::kNoError};
+  if (!matcher.set->Match(address_, &hits_, &info) && info.kind != RE2::Set::kNoError) failed_ = true;
+  for (int hit : hits_) bits_[hit / 64] |= uint64_t(1) << (hit % 64);
+}
+
+bool AddressMatch::matches(const MailClassEntry *entry) {
+  if (entry->setIndex < 0) return regexMatch(entry, address_);
+  find();
+  if (failed_) return regexMatch(entry, address_);
+  return (bits_[entry->setIndex / 64] >> (entry->setIndex % 64)) & 1;
+}
+
+void AddressMatch::userSetCandidates(std::vector<unsigned> *sets) {
+  sets->clear();
+  find();
+  if (!matcher.set || failed_) {
+    for (unsigned i = 0; i < userClassSetCount; ++i) sets->push_back(i);
+    return;
+  }
+  for (int hit : hits_)
+    if (matcher.userSetOf[hit] != kNoUserSet) sets->push_back(matcher.userSetOf[hit]);
+  sets->insert(sets->end(), matcher.regexecUserSets.begin(), matcher.regexecUserSets.end());
+  std::sort(sets->begin(), sets->end());
+  sets->erase(std::unique(sets->begin(), sets->end()), sets->end());
+}

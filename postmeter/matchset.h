@@ -1,0 +1,59 @@
+// The set matcher: every pattern of the run's class sets matched against an
+// address in one pass, instead of one regexec per pattern.
+//
+// Each pattern's text, as regcomp compiled it (POSIX extended syntax, the C
+// locale, neither REG_ICASE nor REG_NEWLINE), is rewritten in RE2 syntax with
+// the same meaning: bytes as bytes, '.' and negated bracket expressions
+// matching any byte (newline too), character classes as the C locale's
+// <ctype.h> tests define them, intervals, '^' and '$' anywhere, empty
+// branches, repeated repetition, a '}' outside an interval as a literal. The
+// translations go into one RE2::Set, compiled once per run. A pattern whose
+// meaning the translation cannot keep (back-references, the GNU operators
+// \w \W \s \S \b \B \< \> \` \', collating elements and equivalence classes,
+// ranges past 7-bit bytes, an unmatched ')', intervals over 1000) or that RE2
+// refuses stays on regexec, and so does every pattern for an address that
+// holds a newline. Either way an entry matches exactly the
+// addresses that its compiled pattern matches, so the classification of a
+// mail does not depend on which engine answered.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "mailcf.h"
+
+// The RE2 text that matches, anchored at both ends, exactly the strings in
+// which regcomp's compiled form of posix finds a match. False when the
+// translation cannot promise that.
+bool posixToRe2(const char *posix, std::string *re2);
+
+// Puts the compiled patterns of the common set's service classes and of
+// every user set into the run's set matcher; each entry it takes gets its
+// number there (setIndex), the others keep -1 and are matched with regexec.
+// Call after the last mail.cf is read and before the first address is
+// matched; the sets must not change afterwards. Until it is called every
+// entry is matched with regexec.
+void matchSetBuild();
+
+// What the patterns say about one address. The set matcher runs once, when
+// the first entry of the set matcher is asked about.
+class AddressMatch {
+ public:
+  // Starts over for address, which must stay unchanged while this is used.
+  void reset(const char *address);
+  // True when the entry's compiled pattern matches the address.
+  bool matches(const MailClassEntry *entry);
+  // The user sets (indices into userClassSets, ascending) whose class `user`
+  // can match the address: every set with a matching pattern there, or with
+  // a pattern there on regexec. Any other set's class `user` does not match.
+  void userSetCandidates(std::vector<unsigned> *sets);
+
+ private:
+  void find();
+  const char *address_ = "";
+  bool found_ = false;          // hits_ holds the set matcher's answer
+  bool failed_ = false;         // regexec for everything
+  std::vector<int> hits_;       // numbers of the matching patterns
+  std::vector<uint64_t> bits_;  // the same as one bit per pattern
+};

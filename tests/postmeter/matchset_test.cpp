@@ -1,0 +1,198 @@
+// The set matcher against regexec: random and hand-picked patterns, then
+// whole classifications of a node shaped like a real one.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "address.h"
+#include "mailcf.h"
+#include "matchset.h"
+
+namespace {
+
+// Patterns whose reading by regcomp has corners: brackets, classes, ranges,
+// intervals, anchors inside, empty branches, escapes, high bytes, and what
+// must stay on regexec.
+const char *const kCorners[] = {
+    "[]a]", "[^]a]", "[a-]", "[--/]", "[!--]", "[[:alpha:]-]", "[[:digit:][:punct:]]", "[\\.]", "[\\]]",
+    "[^!]*", "[[]", "[[-a]", "[^\x80-\xff]", "[\xe1-\xe3]b", "\xe1.", "[[:upper:][:space:]]", "[[:xdigit:]]+",
+    "[[:cntrl:][:print:]]", "[[:foo:]]", "[[.a.]]", "[[=a=]]", "[a-c-e]", "[b-a]", "a{,2}", "a{2,}", "a{1}{2}",
+    "a{0}", "a{0,0}b", "(ab){2,3}", "a{1001}", "a{3,2}", "a{x}", "x}", "(a|)", "()", "()*", "(|a)b", "a||b",
+    "a**", "a+?", "(a*)*", "^*", "(*a)", "a^b", "a$|b", "(^a|b)c", "a$$", "^^a", "(a$)", "$a", "^", "a|", ")a",
+    "a)", "\\.", "\\!", "\\{", "\\|", "\\a", "\\\\", "\\w+", "\\s", "\\bab", "\\<a", "a\\'", "(a)\\1", ".*",
+    "local![^!]*\\.ru!.*", "(www|mail)\\.example\\.(com|org)", "[-a-c]+",
+};
+
+// Random patterns over the bytes of the texts below.
+struct PatternMaker {
+  std::mt19937 rng;
+  int pick(int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); }
+  const char *oneOf(std::vector<const char *> choices) { return choices[pick(static_cast<int>(choices.size()))]; }
+  std::string pattern(int depth = 0) {
+    std::string out;
+    for (int b = pick(4) ? 1 : 2 + pick(2); b > 0; --b) {
+      for (int i = pick(5); i > 0; --i) {
+        std::string atom = pick(10) > 2 ? std::string(1, "ab!.-"[pick(5)])
+                           : pick(3) == 0 && depth < 2 ? "(" + pattern(depth + 1) + ")"
+                           : pick(2) ? bracket()
+                                     : oneOf({".", "^", "$", "\\.", "\\!", "\\a", "\\w", "\\1", "}", "\xe1"});
+        while (pick(4) == 0) atom += oneOf({"*", "+", "?", "{2}", "{1,2}", "{,1}", "{0,}", "{0}"});
+        out += atom;
+      }
+      if (b > 1) out += '|';
+    }
+    return out;
+  }
+  std::string bracket() {
+    std::string out = pick(3) ? "[" : "[^";
+    if (pick(6) == 0) out += ']';
+    for (int i = 1 + pick(3); i > 0; --i)
+      out += oneOf({"a", "b", "!", ".", "-", "a-b", "!-.", "[:alpha:]", "[:punct:]", "\\", "^", "[", "\xe1"});
+    return out + (pick(6) ? "]" : "-]");
+  }
+};
+
+// Random short texts over the patterns' bytes, and a few odd ones.
+std::vector<std::string> texts(unsigned seed, size_t n) {
+  std::mt19937 rng(seed);
+  std::vector<std::string> out = {"", "\n", "a\nb", "A", "]", "\\", "}", ")", "^", "$", "\xe1\xe2"};
+  const char bytes[] = "ab!.-ab!.-\\]}\xe1";
+  while (out.size() < n) {
+    std::string text;
+    for (unsigned len = rng() % 7; len > 0; --len) text += bytes[rng() % (sizeof bytes - 1)];
+    out.push_back(text);
+  }
+  return out;
+}
+
+// Entries of a class, each compiled as readMailCf compiles it.
+void addPatterns(MailClassSet *set, const char *className, int kind, const std::vector<std::string> &patterns) {
+  testing::internal::CaptureStderr();  // "Can't compile regex" warnings
+  for (const std::string &p : patterns) {
+    MailClassEntry *entry = addClassEntry(set, className);
+    if (compileRegex(entry, p.c_str(), true) == 0) entry->kind = kind;
+  }
+  testing::internal::GetCapturedStderr();
+}
+
+bool matchesBy(const MailClassEntry *entry, void *match) {
+  return static_cast<AddressMatch *>(match)->matches(entry);
+}
+
+// The test's class sets as the run's sets; released at the end.
+struct RunSets {
+  std::vector<MailClassSet> users;
+  explicit RunSets(unsigned count) : users(count) {
+    for (unsigned i = 0; i < count; ++i) classSetInit(&users[i], ("u" + std::to_string(i)).c_str());
+    userClassSets = users.data();
+    userClassSetCount = count;
+  }
+  ~RunSets() {
+    userClassSets = nullptr;
+    userClassSetCount = 0;
+    for (MailClassSet &set : users) classSetFree(&set);
+    classSetFree(&commonClassSet);
+    classSetInit(&commonClassSet, "common");
+    matchSetBuild();  // an empty matcher again
+  }
+};
+
+}  // namespace
+
+TEST(SetMatcher, EveryPatternMatchesWhatRegexecMatches) {
+  RunSets run(0);
+  std::vector<std::string> patterns(std::begin(kCorners), std::end(kCorners));
+  PatternMaker maker{std::mt19937(18)};
+  while (patterns.size() < 3000) patterns.push_back(maker.pattern());
+  addPatterns(&commonClassSet, "c", KIND_ANY, patterns);
+  matchSetBuild();
+  std::vector<const MailClassEntry *> entries;
+  int inSet = 0, pairs = 0, hits = 0;
+  for (unsigned i = 0; i < commonClassSet.entryCount; ++i) {
+    const MailClassEntry *entry = &commonClassSet.blocks[i / 10][i % 10];
+    if (entry->kind != KIND_NONE) entries.push_back(entry);
+    if (entry->kind != KIND_NONE) inSet += entry->setIndex >= 0;
+  }
+  AddressMatch match;
+  for (const std::string &text : texts(7, 300)) {
+    match.reset(text.c_str());
+    for (const MailClassEntry *entry : entries) {
+      bool expected = regexMatch(entry, text.c_str());
+      ASSERT_EQ(match.matches(entry), expected) << "pattern `" << entry->text << "' on `" << text << "'";
+      ++pairs;
+      hits += expected;
+    }
+  }
+  // The comparison means something: most patterns are in the set matcher,
+  // and matches are neither rare nor the rule.
+  EXPECT_GT(inSet, static_cast<int>(entries.size()) * 3 / 5);
+  EXPECT_GT(hits, pairs / 20);
+  EXPECT_LT(hits, pairs / 2);
+  // What stays on regexec, and what the set matcher takes.
+  for (const char *onRegexec : {"(a)\\1", "\\w+", "[[.a.]]", "[[=a=]]", "a)", "a{1001}", "[^\x80-\xff]"})
+    EXPECT_FALSE(posixToRe2(("^" + std::string(onRegexec) + "$").c_str(), &patterns[0])) << onRegexec;
+  for (const char *inTheSet : {"[]a]", "a{1}{2}", "(^a|b)c", "\\.", "x}", "[^\xe1]", "a||b"})
+    EXPECT_TRUE(posixToRe2(("^" + std::string(inTheSet) + "$").c_str(), &patterns[0])) << inTheSet;
+}
+
+// A node of users with classes as administrators write them (the user's own
+// addresses, friends' domains, a work domain with an exception, mailing
+// lists, a relay), some patterns only regexec can take, and random ones;
+// every classification of every set equals regexec's.
+TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
+  constexpr unsigned kUsers = 60;
+  RunSets run(kUsers);
+  PatternMaker maker{std::mt19937(99)};
+  addPatterns(&commonClassSet, "local", KIND_ANY, {"[^!]*", "local!node\\.example!.*"});
+  addPatterns(&commonClassSet, "domestic", KIND_ANY, {"local![^!]*\\.ru!.*"});
+  addPatterns(&commonClassSet, "inet", KIND_ANY, {".*"});
+  for (unsigned i = 0; i < kUsers; ++i) {
+    MailClassSet *set = &userClassSets[i];
+    std::string u = "u" + std::to_string(i), d = std::to_string(i % 7), corp = "local!corp" + d + "\\.example\\.com!";
+    addPatterns(set, "user", KIND_ANY, {u, "local!node\\.example!" + u});
+    if (i % 10 == 3) addPatterns(set, "user", KIND_FROM, {"local!node\\.example!\\w*" + d});
+    if (i % 10 == 4) addPatterns(set, "user", KIND_TO, {"(" + u + ")\\1?"});
+    if (i % 5 == 1) addPatterns(set, "user", KIND_ANY, {maker.pattern()});
+    addPatterns(set, "friends", KIND_ANY, {"local!mail" + d + "\\.example\\.org!.*"});
+    addPatterns(set, "work", KIND_TO, {corp + ".*"});
+    addPatterns(set, "work", KIND_FROM, {corp + ".*"});
+    addPatterns(set, "work", KIND_EXCEPT, {corp + "p" + d});
+    addPatterns(set, "lists", KIND_FROM, {"local!lists\\.example\\.net!.*"});
+    if (i % 3 == 0) addPatterns(set, "relay", KIND_ANY, {"gw!relay" + d + "\\.example\\.de!.*"});
+    if (i % 5 == 0) addPatterns(set, "odd", KIND_ANY, {maker.pattern(), maker.pattern()});
+  }
+  matchSetBuild();
+  std::vector<std::string> addresses = texts(3, 200);
+  for (unsigned k = 0; k < 3 * kUsers; ++k) {
+    std::string d = std::to_string(k % 9), u = "u" + std::to_string(k % (kUsers + 5));
+    addresses.insert(addresses.end(), {u, "local!node.example!" + u, "local!node.example!x" + d,
+                                       "local!mail" + d + ".example.org!p", "local!corp" + d + ".example.com!p" + d,
+                                       "local!corp" + d + ".example.com!q", "local!lists.example.net!l",
+                                       "gw!relay" + d + ".example.de!r", "local!host" + d + ".example.ru!z"});
+  }
+  AddressMatch match;
+  std::vector<unsigned> candidates;
+  int owned = 0, served = 0;
+  for (const std::string &a : addresses) {
+    match.reset(a.c_str());
+    match.userSetCandidates(&candidates);
+    for (int kind : {KIND_FROM, KIND_TO}) {
+      std::vector<unsigned> expected, got;
+      for (unsigned i = 0; i <= kUsers; ++i) {
+        const MailClassSet *set = i < kUsers ? &userClassSets[i] : &commonClassSet;
+        const char *service = classMatch(set, a.c_str(), false, kind);
+        ASSERT_STREQ(classMatchBy(set, false, kind, matchesBy, &match), service) << "set " << i << " on " << a;
+        served += service != nullptr;
+        if (i < kUsers && classMatch(set, a.c_str(), true, kind)) expected.push_back(i);
+      }
+      for (unsigned i : candidates)
+        if (classMatchBy(&userClassSets[i], true, kind, matchesBy, &match)) got.push_back(i);
+      ASSERT_EQ(got, expected) << "owners of " << a;
+      owned += !expected.empty();
+    }
+  }
+  EXPECT_GT(owned, 100);
+  EXPECT_GT(served, 1000);
+}
