@@ -309,10 +309,7 @@ TEST_F(Reports, FormulaFunctionsInConditions) {
 // boris reads Russian (KOI8-R): 500.00 paid, 10.00 charged in May.
 TEST_F(Reports, RussianPageThroughTheWebServer) {
   site_.file("forms/total.ru.html", "<H1>@total bywords@</H1>\n@statistic html@");
-  testsupport::WebServer::Options options;
-  options.etc = {{"korvix-1.3.conf", site_.config()}};
-  options.users = "boris:secret\n";
-  testsupport::WebServer web(site_.tmp.sub("web"), options);
+  testsupport::WebServer web(site_.tmp.sub("web"), site_.webOptions("boris:secret\n"));
   ASSERT_TRUE(web.start());
   auto r = testsupport::httpGet(web.protectedUrl(kOn), "boris", "secret");
   EXPECT_EQ(r.status, 200) << web.serverLog();

@@ -8,10 +8,7 @@ TEST(WebtallyServer, AuthenticatedUserGetsHisFormOthersTheNouserFormOr401) {
   Site site;
   site.file("forms/total.html", "<p>@version@ @currency@ @date@</p>\n");
   site.file("forms/nouser.html", "<p>guest @version@</p>\n");
-  testsupport::WebServer::Options options;
-  options.etc = {{"korvix-1.3.conf", site.config()}};
-  options.users = "boris:secret\nann:pass\n";
-  testsupport::WebServer web(site.tmp.sub("web"), options);
+  testsupport::WebServer web(site.tmp.sub("web"), site.webOptions("boris:secret\nann:pass\n"));
   ASSERT_TRUE(web.start());
 
   // boris's user.cf asks for Russian: "руб." in KOI8-R.

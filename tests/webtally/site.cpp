@@ -28,6 +28,13 @@ std::string Site::config() const {
   return testsupport::configFor(home, "language en\nadmin stat-adm@node.example\n" + settings);
 }
 
+testsupport::WebServer::Options Site::webOptions(const std::string &users) const {
+  testsupport::WebServer::Options options;
+  options.etc = {{"korvix-1.3.conf", config()}};
+  options.users = users;
+  return options;
+}
+
 testsupport::RunResult Site::run(const CgiRequest &request) const {
   testsupport::RunSpec spec;
   spec.program = "webtally";

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "process.h"
+#include "webserver.h"
 
 // The HTTP header that starts every page.
 extern const char kPageHeader[];
@@ -31,6 +32,9 @@ class Site {
   testsupport::RunResult page(const std::string &form, CgiRequest request = {}) const;
   // The main configuration file.
   std::string config() const;
+  // Options of a web server running webtally on this site for the basic-auth
+  // users given as "name:password" lines.
+  testsupport::WebServer::Options webOptions(const std::string &users) const;
   std::string log() const { return testsupport::readFile(home + "/Logfile"); }
 
   testsupport::TempDir tmp{"webtally"};
