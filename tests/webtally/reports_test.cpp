@@ -18,9 +18,9 @@ const char kOn[] = "date=1998.5.10";
 const char kNoSum[] = "No sum in statistic row of `mailin', counted as 0\n";
 
 // ann's account up to the report date: 100.00, 80.00 and 49.50 after the two
-// charges of 15 March (listed by comment), 49.50 after the entry of 0, 39.25,
-// then 92.24; the entry of 11 May lies after the report date. The comments
-// hold markup and a text longer than a line.
+// charges of 15 March (listed by comment), 49.50 after the entries of 0 (one
+// dated day 00), 39.25, then 92.24; the entry of 11 May lies after the report
+// date. The comments hold markup and a text longer than a line.
 const std::vector<std::string> kRows = {
     "accounts VALUES (1,'ann',19980301,100.00,'Payment',0)",
     "accounts VALUES (2,'ann',19980315,-30.50,'Charge b',0)",
@@ -31,6 +31,7 @@ const std::vector<std::string> kRows = {
     "accounts VALUES (6,'ann',19980501,52.99,'Payment 2',0)",
     "accounts VALUES (7,'ann',19980511,1000,'After the date',0)",
     "accounts VALUES (8,'boris',19980501,500,'Payment',0)",
+    "accounts VALUES (9,'ann',19980400,0,'Day 00',0)",
     // April: group misc first; May: group lan before misc, a row below the
     // cut, one just at it, rows without a name and without a sum, and a unit
     // and descriptions with markup. March is empty.
@@ -107,7 +108,8 @@ TEST_F(Reports, AccountTextTable) {
            std::string(80, '-') + "\n"
            "15.03.1998                               100.00 Balance brought forward\n"
            "15.03.1998                -20.00          80.00 Charge a\n"
-           "15.03.1998                -30.50          49.50 Charge b\n" +
+           "15.03.1998                -30.50          49.50 Charge b\n"
+           "00.04.1998           0.00                 49.50 Day 00\n" +
            lastEntries + std::string(80, '='),
        ""},
       {"@account lines=-1 width=30 end=1998.3.1@",
