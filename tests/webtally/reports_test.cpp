@@ -3,7 +3,10 @@
 // of the test's own, and one whole page through a real web server.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dbserver.h"
@@ -332,4 +335,50 @@ TEST_F(Reports, RussianPageThroughTheWebServer) {
             "<TD ALIGN=RIGHT><TT>10.00<BR></TD></TR>\n"
             "</TABLE>\n");
   EXPECT_EQ(web.cgiErrors(), "");
+}
+
+// 100 requests at once, ann's and boris's in turn, through the web server:
+// with the database up; killed while they run (the pages that find it gone
+// get the error box in their user's language after the bounded wait);
+// started again while they wait for it. No CGI is left behind.
+TEST_F(Reports, LoadWithTheDatabaseKilledAndRestarted) {
+  site_.file("forms/total.html", "<p>@account total@</p>\n");
+  testsupport::WebServer web(site_.tmp.sub("web"), site_.webOptions("ann:ann\nboris:boris\n"));
+  ASSERT_TRUE(web.start());
+  const char *users[] = {"ann", "boris"};
+  const std::string pages[] = {"<p>92.24</p>\n", "<p>500.00</p>\n"};
+  const std::string boxes[] = {
+      "<p><center><table border=3><tr><th>\nThe service is unavailable, try again later</tr></table></center><p>\n",
+      // "Сервис недоступен, попробуйте позже"
+      "<p><center><table border=3><tr><th>\n\xf3\xc5\xd2\xd7\xc9\xd3 \xce\xc5\xc4\xcf\xd3\xd4\xd5\xd0\xc5\xce, "
+      "\xd0\xcf\xd0\xd2\xcf\xc2\xd5\xca\xd4\xc5 \xd0\xcf\xda\xd6\xc5</tr></table></center><p>\n"};
+  // One wave, with what the test does to the database meanwhile: how many
+  // pages were right and how many the box.
+  auto wave = [&](auto meanwhile) {
+    std::vector<testsupport::HttpResponse> r(100);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < r.size(); ++i)
+      threads.emplace_back([&, i] { r[i] = testsupport::httpGet(web.protectedUrl(kOn), users[i % 2], users[i % 2]); });
+    meanwhile();
+    for (std::thread &t : threads) t.join();
+    std::pair<int, int> count;
+    for (size_t i = 0; i < r.size(); ++i) {
+      EXPECT_EQ(r[i].status, 200) << i;
+      if (r[i].body == pages[i % 2]) ++count.first;
+      else if (r[i].body == boxes[i % 2]) ++count.second;
+      else ADD_FAILURE() << r[i].body;
+    }
+    return count;
+  };
+  EXPECT_EQ(wave([] {}), std::make_pair(100, 0));
+  int boxed = wave([&] { db_.crash(); }).second;
+  EXPECT_GT(boxed, 0);
+  EXPECT_EQ(wave([&] { ASSERT_TRUE(db_.start()); }), std::make_pair(100, 0));
+  // Each box is logged with its reason.
+  const std::string log = site_.log(), why = " W Database unavailable, page ended (";
+  int logged = 0;
+  for (size_t at = log.find(why); at != std::string::npos; at = log.find(why, at + 1)) ++logged;
+  EXPECT_EQ(logged, boxed);
+  for (int i = 0; i < 500 && web.children() > 0; ++i) usleep(10000);
+  EXPECT_EQ(web.children(), 0);
 }
