@@ -147,7 +147,7 @@ void writeTable(const Table &t, const CommandArg *a, const char *account) {
   writeHead(t, a[WIDTH].set ? a[WIDTH].value.integer : kReportHtmlWidth, header);
   if (entries[0].balance != entries[0].sum) writeIncoming(t, entries[0]);
   unsigned shown = 0;
-  for (; shown < count && entries[shown].day != 0; ++shown) writeEntry(t, entries[shown]);
+  for (; shown < count && !entries[shown].end; ++shown) writeEntry(t, entries[shown]);
   if (a[WITHVAT].set && shown > 0) writeVatFooter(t, entries[shown - 1].balance);
   memRealloc(entries, 0);
   if (t.html) fputs("</TABLE>\n", t.out);

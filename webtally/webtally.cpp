@@ -3,12 +3,27 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "sqldata.h"
 #include "webtally.h"
 
 namespace {
 
 // The HTTP header: the first output of every request.
 const char kHeader[] = "Content-Type: text/html\nContent-Language: ru\n\n";
+
+// A page waits for the database two tries, 2 seconds apart, and no longer:
+// each waiting page holds a slot of the web server, which would run out
+// while the database is down.
+constexpr unsigned kDatabaseTries = 2;
+constexpr unsigned kDatabaseRetrySeconds = 2;
+
+// The database could not be reached in time: the page says so in its
+// language where it stands, and the request ends.
+[[noreturn]] void databaseUnavailable() {
+  error("Database unavailable, page ended (%s)", msqlErrMsg);
+  htmlBox("%s", getMessage("db_unavailable"));
+  exit(0);
+}
 
 // REMOTE_USER names a directory of the user base, so only a name that the
 // user base itself could hold is taken.
@@ -47,6 +62,8 @@ int webtallyMain() {
   // Every directive of a form stands between two "@", whatever the
   // configuration says.
   storeConfigString(&cmdDelimiters, "@@", nullptr);
+  sqlRetry(kDatabaseRetrySeconds);
+  sqlTryLimit(kDatabaseTries, databaseUnavailable);
   fputs(kHeader, stdout);
 
   FormTable forms;

@@ -26,6 +26,24 @@ constexpr unsigned kDefaultRetry = 60;
 int sqlSocket = -1;
 unsigned retryInterval = kDefaultRetry;
 char *quoteBuffer = nullptr;
+// Tries of one operation (0: no bound), what is called when they are used
+// up, and the failed tries of the operation under way.
+unsigned tryLimit = 0;
+void (*giveUpHandler)() = nullptr;
+unsigned failedTries = 0;
+
+// After a failed try: waits the retry interval and returns true, or returns
+// false when the operation is to fail now (retries off, or its tries used up
+// and the give-up handler returned).
+bool waitToRetry() {
+  if (retryInterval == 0) return false;
+  if (tryLimit != 0 && ++failedTries >= tryLimit) {
+    if (giveUpHandler) giveUpHandler();
+    return false;
+  }
+  sleep(retryInterval);
+  return true;
+}
 
 // True when the last client failure closed the connection: a retry on the
 // same socket could never succeed, so the connection must be opened again.
@@ -42,23 +60,20 @@ int openDatabase(int *sock) {
       if (*sock == -1) {
         error("Can't connect to sql server %s (%s)", sqlServerHost ? sqlServerHost : "local",
               msqlErrMsg);
-        if (retryInterval == 0) return -1;
-        sleep(retryInterval);
+        if (!waitToRetry()) return -1;
         continue;
       }
     }
     if (msqlSelectDB(*sock, database) == 0) return 0;
     error("Cannot select database (%s)", msqlErrMsg);
-    if (connectionLost()) {
-      *sock = -1;
-    } else if (retryInterval == 0) {
+    if (connectionLost()) *sock = -1;
+    if (!waitToRetry()) {
       // Without a database the connection is of no use; do not leave it
       // looking connected.
-      msqlClose(*sock);
+      if (*sock != -1) msqlClose(*sock);
       *sock = -1;
+      return -1;
     }
-    if (retryInterval == 0) return -1;
-    sleep(retryInterval);
   }
 }
 
@@ -85,6 +100,7 @@ int sqlConnect() {
   if (sqlServerPort) setenv("MSQL_TCP_PORT", sqlServerPort, 1);
   if (sqlServerSocket) setenv("MSQL_UNIX_PORT", sqlServerSocket, 1);
   int sock = -1;
+  failedTries = 0;
   if (openDatabase(&sock) != 0) return -1;
   sqlSocket = sock;
   if (debugLevel > 10 && testQuery() != 0) return 1;
@@ -121,15 +137,11 @@ int sqlQuery(const char *format, ...) {
   }
   debug(10, "SQL: query `%s'", query);
   int result = 0;
+  failedTries = 0;
   while (msqlQuery(sqlSocket, query) != 0) {
     error("Cannot process query '%s' (%s)", query, msqlErrMsg);
     if (connectionLost()) sqlSocket = -1;
-    if (retryInterval == 0) {
-      result = -1;
-      break;
-    }
-    sleep(retryInterval);
-    if (sqlSocket == -1 && openDatabase(&sqlSocket) != 0) {
+    if (!waitToRetry() || (sqlSocket == -1 && openDatabase(&sqlSocket) != 0)) {
       result = -1;
       break;
     }
@@ -194,6 +206,11 @@ char *sqlString(const char *s, char *buf) {
 unsigned sqlRetry(unsigned seconds) {
   retryInterval = seconds == 1 ? kDefaultRetry : seconds;
   return retryInterval;
+}
+
+void sqlTryLimit(unsigned tries, void (*giveUp)()) {
+  tryLimit = tries;
+  giveUpHandler = giveUp;
 }
 
 int sqlCheckType() {

@@ -10,7 +10,8 @@
 // seconds) without limit, so a program waits for a database that is down
 // instead of ending; a connection lost underneath is opened again (and the
 // database selected again) before the next try. With the interval set to 0
-// the functions return their failure value at the first failure instead.
+// the functions return their failure value at the first failure instead;
+// with a try limit (sqlTryLimit) they give up after that many tries.
 //
 // Statements are built from printf formats; every text value goes into a
 // statement through sqlString inside single quotes, numbers are formatted
@@ -64,6 +65,11 @@ char *sqlString(const char *s, char *buf);
 // Sets the retry interval in seconds (0: no retries; 1 is taken as 60) and
 // returns the value set.
 unsigned sqlRetry(unsigned seconds);
+// Bounds the tries of one operation (a connect, or a statement with the
+// reconnects it needs) to tries; 0, as at start, means no bound. When the
+// tries are used up, giveUp (when not null) is called; should it return, the
+// operation fails as with retries off. For a program that must not wait long.
+void sqlTryLimit(unsigned tries, void (*giveUp)());
 // 0 when sql-type is "msql"; otherwise logs that only mSQL is supported and
 // returns 1.
 int sqlCheckType();

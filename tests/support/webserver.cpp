@@ -108,6 +108,19 @@ std::string WebServer::cgiErrors() const { return readFile(dir_ + "/cgi.log"); }
 
 std::string WebServer::serverLog() const { return readFile(dir_ + "/error.log"); }
 
+int WebServer::children() const {
+  int n = 0;
+  std::error_code ec;
+  for (const auto &entry : std::filesystem::directory_iterator("/proc", ec)) {
+    // "pid (name) state ppid ...": the name may hold blanks and parentheses.
+    std::string stat = readFile(entry.path().string() + "/stat");
+    size_t name = stat.rfind(')');
+    int ppid = 0;
+    if (name != std::string::npos && sscanf(stat.c_str() + name + 1, " %*c %d", &ppid) == 1 && ppid == pid_) ++n;
+  }
+  return n;
+}
+
 bool WebServer::start() {
   if (running()) return true;
   for (int attempt = 0; attempt < kStartAttempts; ++attempt)

@@ -59,6 +59,9 @@ class WebServer {
   // What the CGI programs wrote to standard error, and the server's own log.
   std::string cgiErrors() const;
   std::string serverLog() const;
+  // The processes the server started that are still there (CGIs running or
+  // not yet reaped).
+  int children() const;
 
  private:
   bool startOnce();

@@ -72,10 +72,10 @@ const std::vector<std::string> kEntries = {
     "5,'bob',19980420,-10.25,NULL",          "6,'bob',19980401,52.999,'Payment 2'",
     "7,'ann',19980310,7.00,'Other account'", "8,'bob',19980511,1000.00,'After the date'"};
 
-// The entries of a list up to its end (day 0) or count.
+// The entries of a list up to its end or count.
 std::vector<std::string> texts(const AccountEntry *list, unsigned count) {
   std::vector<std::string> out;
-  for (unsigned i = 0; i < count && list[i].day != 0; ++i) {
+  for (unsigned i = 0; i < count && !list[i].end; ++i) {
     char line[400];
     snprintf(line, sizeof line, "%02u.%02u.%04u %.2f %.2f %s", list[i].day, list[i].month,
              list[i].year, list[i].sum, list[i].balance, list[i].comment);
@@ -187,7 +187,7 @@ TEST(StatReader, ReadsMonthsByGroupPassingOverIncompleteRows) {
 TEST(Readers, WithoutAConnectionEveryReadFindsNoRows) {
   Node node;  // its server is not started yet
   AccountEntry *list = lastAccounts("bob", 5, nullptr, nullptr, nullptr);
-  EXPECT_EQ(list[0].day, 0u);
+  EXPECT_TRUE(list[0].end);
   memRealloc(list, 0);
   StatRow row = {"x", "y", 7, 7, "z"};
   EXPECT_EQ(selectStat("bob", 1998, 5), nullptr);

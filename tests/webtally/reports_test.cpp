@@ -3,7 +3,10 @@
 // of the test's own, and one whole page through a real web server.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "dbserver.h"
@@ -18,9 +21,9 @@ const char kOn[] = "date=1998.5.10";
 const char kNoSum[] = "No sum in statistic row of `mailin', counted as 0\n";
 
 // ann's account up to the report date: 100.00, 80.00 and 49.50 after the two
-// charges of 15 March (listed by comment), 49.50 after the entry of 0, 39.25,
-// then 92.24; the entry of 11 May lies after the report date. The comments
-// hold markup and a text longer than a line.
+// charges of 15 March (listed by comment), 49.50 after the entries of 0 (one
+// dated day 00), 39.25, then 92.24; the entry of 11 May lies after the report
+// date. The comments hold markup and a text longer than a line.
 const std::vector<std::string> kRows = {
     "accounts VALUES (1,'ann',19980301,100.00,'Payment',0)",
     "accounts VALUES (2,'ann',19980315,-30.50,'Charge b',0)",
@@ -31,6 +34,7 @@ const std::vector<std::string> kRows = {
     "accounts VALUES (6,'ann',19980501,52.99,'Payment 2',0)",
     "accounts VALUES (7,'ann',19980511,1000,'After the date',0)",
     "accounts VALUES (8,'boris',19980501,500,'Payment',0)",
+    "accounts VALUES (9,'ann',19980400,0,'Day 00',0)",
     // April: group misc first; May: group lan before misc, a row below the
     // cut, one just at it, rows without a name and without a sum, and a unit
     // and descriptions with markup. March is empty.
@@ -107,7 +111,8 @@ TEST_F(Reports, AccountTextTable) {
            std::string(80, '-') + "\n"
            "15.03.1998                               100.00 Balance brought forward\n"
            "15.03.1998                -20.00          80.00 Charge a\n"
-           "15.03.1998                -30.50          49.50 Charge b\n" +
+           "15.03.1998                -30.50          49.50 Charge b\n"
+           "00.04.1998           0.00                 49.50 Day 00\n" +
            lastEntries + std::string(80, '='),
        ""},
       {"@account lines=-1 width=30 end=1998.3.1@",
@@ -330,4 +335,50 @@ TEST_F(Reports, RussianPageThroughTheWebServer) {
             "<TD ALIGN=RIGHT><TT>10.00<BR></TD></TR>\n"
             "</TABLE>\n");
   EXPECT_EQ(web.cgiErrors(), "");
+}
+
+// 100 requests at once, ann's and boris's in turn, through the web server:
+// with the database up; killed while they run (the pages that find it gone
+// get the error box in their user's language after the bounded wait);
+// started again while they wait for it. No CGI is left behind.
+TEST_F(Reports, LoadWithTheDatabaseKilledAndRestarted) {
+  site_.file("forms/total.html", "<p>@account total@</p>\n");
+  testsupport::WebServer web(site_.tmp.sub("web"), site_.webOptions("ann:ann\nboris:boris\n"));
+  ASSERT_TRUE(web.start());
+  const char *users[] = {"ann", "boris"};
+  const std::string pages[] = {"<p>92.24</p>\n", "<p>500.00</p>\n"};
+  const std::string boxes[] = {
+      "<p><center><table border=3><tr><th>\nThe service is unavailable, try again later</tr></table></center><p>\n",
+      // "Сервис недоступен, попробуйте позже"
+      "<p><center><table border=3><tr><th>\n\xf3\xc5\xd2\xd7\xc9\xd3 \xce\xc5\xc4\xcf\xd3\xd4\xd5\xd0\xc5\xce, "
+      "\xd0\xcf\xd0\xd2\xcf\xc2\xd5\xca\xd4\xc5 \xd0\xcf\xda\xd6\xc5</tr></table></center><p>\n"};
+  // One wave, with what the test does to the database meanwhile: how many
+  // pages were right and how many the box.
+  auto wave = [&](auto meanwhile) {
+    std::vector<testsupport::HttpResponse> r(100);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < r.size(); ++i)
+      threads.emplace_back([&, i] { r[i] = testsupport::httpGet(web.protectedUrl(kOn), users[i % 2], users[i % 2]); });
+    meanwhile();
+    for (std::thread &t : threads) t.join();
+    std::pair<int, int> count;
+    for (size_t i = 0; i < r.size(); ++i) {
+      EXPECT_EQ(r[i].status, 200) << i;
+      if (r[i].body == pages[i % 2]) ++count.first;
+      else if (r[i].body == boxes[i % 2]) ++count.second;
+      else ADD_FAILURE() << r[i].body;
+    }
+    return count;
+  };
+  EXPECT_EQ(wave([] {}), std::make_pair(100, 0));
+  int boxed = wave([&] { db_.crash(); }).second;
+  EXPECT_GT(boxed, 0);
+  EXPECT_EQ(wave([&] { ASSERT_TRUE(db_.start()); }), std::make_pair(100, 0));
+  // Each box is logged with its reason.
+  const std::string log = site_.log(), why = " W Database unavailable, page ended (";
+  int logged = 0;
+  for (size_t at = log.find(why); at != std::string::npos; at = log.find(why, at + 1)) ++logged;
+  EXPECT_EQ(logged, boxed);
+  for (int i = 0; i < 500 && web.children() > 0; ++i) usleep(10000);
+  EXPECT_EQ(web.children(), 0);
 }

@@ -4,9 +4,12 @@ const char kPageHeader[] = "Content-Type: text/html\nContent-Language: ru\n\n";
 
 Site::Site() : home(tmp.sub("home")) {
   file("languages.cf", "en messages.en\nru messages.ru\n");
-  file("messages.en", "currency roubles\ndate_mar March\ndate_apr April\n");
-  // KOI8-R: "руб." and "апреля".
-  file("messages.ru", "currency \"\xd2\xd5\xc2.\"\ndate_apr \xc1\xd0\xd2\xc5\xcc\xd1\n");
+  file("messages.en", "currency roubles\ndate_mar March\ndate_apr April\n"
+                      "db_unavailable \"The service is unavailable, try again later\"\n");
+  // KOI8-R: "руб.", "апреля" and "Сервис недоступен, попробуйте позже".
+  file("messages.ru", "currency \"\xd2\xd5\xc2.\"\ndate_apr \xc1\xd0\xd2\xc5\xcc\xd1\n"
+                      "db_unavailable \"\xf3\xc5\xd2\xd7\xc9\xd3 \xce\xc5\xc4\xcf\xd3\xd4\xd5\xd0\xc5\xce, "
+                      "\xd0\xcf\xd0\xd2\xcf\xc2\xd5\xca\xd4\xc5 \xd0\xcf\xda\xd6\xc5\"\n");
   file("webtally.cf",
        "# key  form\n"
        "total    =total.html\n"

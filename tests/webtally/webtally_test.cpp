@@ -182,12 +182,18 @@ TEST(Webtally, UserIsBoundOnFirstNeedAndBringsHisLanguage) {
               {"", "boris"});
 }
 
-TEST(Webtally, IncludeRunsLanguageVariantsAndStopsAtSixteenForms) {
+TEST(Webtally, IncludeRunsLanguageVariantsAndStopsAtSixteenFormsAnd256Includes) {
   Site site;
   site.file("forms/x.html", "PLAIN");
   site.file("forms/x.en.html", "EN");
   site.file("forms/inner.html", "I@if value=0@@end@J");
   site.file("forms/loop.html", "x@include form==loop.html@");
+  // Run whole, it would be 2^15 forms; the 256 opened hold 124 forms 16 deep,
+  // each refusing its two includes.
+  site.file("forms/twice.html", "y@include form==twice.html@@include form==twice.html@");
+  std::string twiceErr;
+  for (int i = 0; i < 248; ++i) twiceErr += "No form to include - `=twice.html'\n";
+  twiceErr += "More than 256 includes in one page, `=twice.html' and the rest left out\n";
   site.file("userbase/ann/mine.html", "ANN'S");
   site.file("forms/mine.html", "COMMON");
   const CgiRequest boris = {"", "boris"};
@@ -201,6 +207,7 @@ TEST(Webtally, IncludeRunsLanguageVariantsAndStopsAtSixteenForms) {
                   {"A@include form==inner.html@B@fi@C", "AIC", ""},
                   {"@include form==mine.html@ @include form=~mine.html@", "ANN'S ANN'S", ""},
                   {"@include form==loop.html@", std::string(15, 'x'), "No form to include - `=loop.html'\n"},
+                  {"@include form==twice.html@", std::string(256, 'y'), twiceErr},
                   {"@include form=nosuch file=nofile form@", "",
                    "No form to include - `nosuch'\nNo file to include - `nofile'\n"},
               },

@@ -117,7 +117,7 @@ AccountEntry *lastAccounts(const char *account, unsigned count, AccountEntry *ou
   size_t room = 0;
   size_t read = 0;
   MsqlResult *result = selectAccounts(account, to, from, kOrdered);
-  AccountEntry entry;
+  AccountEntry entry = {};
   while (nextAccount(result, &entry)) {
     balance += entry.sum;
     entry.balance = balance;
@@ -131,14 +131,17 @@ AccountEntry *lastAccounts(const char *account, unsigned count, AccountEntry *ou
   }
   if (result) sqlFreeResult(result);
 
-  // Fewer entries than asked for: an entry of day 0 after them ends the list.
+  // Fewer entries than asked for: a zeroed entry marked as the end follows them.
   size_t kept = std::min(read, want);
   if (!out)
     out = static_cast<AccountEntry *>(
         memRealloc(nullptr, (kept < want ? kept + 1 : want) * sizeof *out));
   size_t oldest = read < want ? 0 : read % want;
   for (size_t j = 0; j < kept; ++j) out[j] = ring[(oldest + j) % want];
-  if (kept < want) memset(&out[kept], 0, sizeof *out);
+  if (kept < want) {
+    memset(&out[kept], 0, sizeof *out);
+    out[kept].end = true;
+  }
   memRealloc(ring, 0);
   return out;
 }

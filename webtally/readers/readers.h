@@ -29,6 +29,9 @@ struct AccountEntry {
   double sum;      // rounded to currency-precision when read
   double balance;  // running balance after the entry; set by lastAccounts only
   char comment[kAccountCommentSize];  // empty for a NULL cmt
+  // Set only in the zeroed entry after the last one of a shorter list from
+  // lastAccounts: day 0 cannot end a list, an entry may be dated day 00.
+  bool end;
 };
 
 // Fills day, month, year, sum and comment of entry from a row of the columns
@@ -55,7 +58,7 @@ double accountBalance(const char *account, const Date *to, const Date *from);
 // returned. Without, a new array is returned, which the caller frees with
 // memRealloc(list, 0); it holds as many entries as were read (at most
 // `count') and one more to end the list, so a huge count costs nothing.
-// Fewer than `count' entries: the one after the last has day 0.
+// Fewer than `count' entries: the one after the last has `end' set.
 AccountEntry *lastAccounts(const char *account, unsigned count, AccountEntry *out, const Date *to,
                            const Date *from);
 // lastAccounts up to the report date, from day.month.year (year 0: from the
