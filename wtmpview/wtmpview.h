@@ -4,7 +4,7 @@
 //
 // The login-record file is a sequence of records in one of two layouts, as
 // the Linux C library writes them, little-endian: the 384-byte records of
-// x86_64 (this machine's own file) and the 56-byte ones of 32-bit x86.
+// x86_64 (the native ones here) and the 56-byte ones of 32-bit x86.
 //
 //   384-byte      56-byte
 //   offset size   offset size  field
