@@ -13,6 +13,7 @@
 #include <ctime>
 #include <forward_list>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 namespace wtmpview {
@@ -44,8 +45,13 @@ struct Walk {
   long limit = kNoLimit;            // lines still to print
 };
 
+// The printed widths of user, line and host.
+constexpr int kUserWidth = 8, kLineWidth = 12, kHostWidth = 16;
+
 std::forward_list<Filter> filters;
-std::forward_list<TtyState> ttys;
+// Terminal states by line, the line cut at its first NUL.
+std::unordered_map<std::string, TtyState> ttys;
+const Layout *layout = &kLayout56;
 Walk walk;
 
 [[noreturn]] void usage() {
@@ -54,6 +60,8 @@ Walk walk;
 }
 
 void outOfMemory() { err(1, "malloc failure"); }
+
+int readInt16(const unsigned char *p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
 
 int32_t readInt32(const unsigned char *p) {
   uint32_t v = uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
@@ -66,12 +74,31 @@ void fieldText(char *buf, const char *field, size_t n) {
   buf[n] = '\0';
 }
 
+// Whether a text field holds nothing but NULs after its first NUL.
+bool padded(const unsigned char *field, size_t n) {
+  const void *nul = memchr(field, '\0', n);
+  if (!nul) return true;
+  for (const unsigned char *p = static_cast<const unsigned char *>(nul); p < field + n; ++p)
+    if (*p) return false;
+  return true;
+}
+
+// Whether bytes begin with a record of the layout: a record type of the C
+// library (EMPTY 0 to ACCOUNTING 9) and NUL-padded text fields.
+bool isRecord(const Layout &l, const unsigned char *bytes, size_t n) {
+  if (n < l.size) return false;
+  int type = readInt16(bytes);
+  return type >= 0 && type <= 9 && padded(bytes + l.lineAt, l.lineSize) &&
+         padded(bytes + l.userAt, l.userSize) && padded(bytes + l.hostAt, l.hostSize);
+}
+
 bool isMark(const LoginRecord &rec, char mark) { return rec.line[0] == mark && rec.line[1] == '\0'; }
 
+std::string lineKey(const char *line) { return std::string(line, strnlen(line, layout->lineSize)); }
+
 TtyState *findTty(const char *line) {
-  for (TtyState &s : ttys)
-    if (strncmp(s.line, line, kLineSize) == 0) return &s;
-  return nullptr;
+  auto it = ttys.find(lineKey(line));
+  return it == ttys.end() ? nullptr : &it->second;
 }
 
 // Prints the record and counts it against the limit; false when the limit
@@ -85,11 +112,11 @@ bool show(const LoginRecord &rec, int64_t seconds, const char *label) {
 // A reboot or shutdown record: every line without a logout since gets the
 // crash mark, and the sessions before it end at the boot time.
 bool takeReboot(LoginRecord &rec) {
-  for (TtyState &s : ttys)
+  for (auto &[line, s] : ttys)
     if (!s.logoutSeen) s.crash = true;
   walk.boot = rec.time;
   walk.inBoot = true;
-  walk.crashLabel = strncmp(rec.user, "shutdown", kUserSize) == 0 ? "shutdown" : "crash";
+  walk.crashLabel = strncmp(rec.user, "shutdown", layout->userSize) == 0 ? "shutdown" : "crash";
   return !wanted(rec, false) || show(rec, 0, nullptr);
 }
 
@@ -103,7 +130,7 @@ bool takeClock(LoginRecord &rec) {
     return true;
   }
   int64_t shift = rec.time - walk.newTime;
-  for (TtyState &s : ttys) {
+  for (auto &[line, s] : ttys) {
     s.time += shift;
     s.crash = true;
   }
@@ -184,12 +211,18 @@ int64_t parseTime(const char *text) {
 
 }  // namespace
 
-LoginRecord decodeRecord(const unsigned char *bytes) {
-  LoginRecord rec;
-  memcpy(rec.line, bytes + 8, kLineSize);
-  rec.time = readInt32(bytes + 24);
-  memcpy(rec.user, bytes + 28, kUserSize);
-  memcpy(rec.host, bytes + 36, kHostSize);
+const Layout *layoutOf(const unsigned char *start, size_t n) {
+  for (const Layout *l : {&kLayout384, &kLayout56})
+    if (isRecord(*l, start, n)) return l;
+  return nullptr;
+}
+
+LoginRecord decodeRecord(const Layout &l, const unsigned char *bytes) {
+  LoginRecord rec{};
+  memcpy(rec.line, bytes + l.lineAt, l.lineSize);
+  rec.time = readInt32(bytes + l.timeAt);
+  memcpy(rec.user, bytes + l.userAt, l.userSize);
+  memcpy(rec.host, bytes + l.hostAt, l.hostSize);
   return rec;
 }
 
@@ -206,13 +239,13 @@ bool wanted(LoginRecord &rec, bool shorten) {
   for (const Filter &f : filters) {
     switch (f.kind) {
       case FilterKind::user:
-        if (strncmp(f.value.c_str(), rec.user, kUserSize) == 0) return true;
+        if (strncmp(f.value.c_str(), rec.user, layout->userSize) == 0) return true;
         break;
       case FilterKind::tty:
-        if (strncmp(f.value.c_str(), rec.line, kLineSize) == 0) return true;
+        if (strncmp(f.value.c_str(), rec.line, layout->lineSize) == 0) return true;
         break;
       case FilterKind::host:
-        if (strncasecmp(f.value.c_str(), rec.host, kHostSize) == 0) return true;
+        if (strncasecmp(f.value.c_str(), rec.host, layout->hostSize) == 0) return true;
         break;
     }
   }
@@ -221,10 +254,10 @@ bool wanted(LoginRecord &rec, bool shorten) {
 
 void printRecord(const LoginRecord &rec, int64_t seconds, const char *label) {
   if (memcmp(rec.user, "LOGIN", 6) == 0) return;
-  char user[kUserSize + 1], line[kLineSize + 1], host[kHostSize + 1];
-  fieldText(user, rec.user, kUserSize);
-  fieldText(line, rec.line, kLineSize);
-  fieldText(host, rec.host, kHostSize);
+  char user[kUserWidth + 1], line[kLineWidth + 1], host[kHostWidth + 1];
+  fieldText(user, rec.user, kUserWidth);
+  fieldText(line, rec.line, kLineWidth);
+  fieldText(host, rec.host, kHostWidth);
   for (char *p = host; *p; ++p)
     if (*p == ' ') *p = '_';
   // Control characters (a tab, a newline) would break the fixed-width line
@@ -232,9 +265,8 @@ void printRecord(const LoginRecord &rec, int64_t seconds, const char *label) {
   for (char *field : {user, line, host})
     for (char *p = field; *p; ++p)
       if (static_cast<unsigned char>(*p) < ' ' || *p == '\x7f') *p = '_';
-  printf("%-*.*s  %-*.*s %-*.*s ", int(kUserSize), int(kUserSize), user[0] ? user : "unknown",
-         int(kLineSize), int(kLineSize), line[0] ? line : "unknown", int(kHostSize), int(kHostSize),
-         host[0] ? host : "localhost");
+  printf("%-*.*s  %-*.*s %-*.*s ", kUserWidth, kUserWidth, user[0] ? user : "unknown", kLineWidth,
+         kLineWidth, line[0] ? line : "unknown", kHostWidth, kHostWidth, host[0] ? host : "localhost");
   time_t when = rec.time;
   struct tm tm;
   memset(&tm, 0, sizeof tm);
@@ -251,13 +283,10 @@ void printRecord(const LoginRecord &rec, int64_t seconds, const char *label) {
 
 TtyState &newTty(const char *line) {
   bool crash = false;
-  for (const TtyState &s : ttys) crash = crash || s.crash;
-  TtyState state{};
-  state.time = walk.boot;
-  state.crash = crash;
-  memcpy(state.line, line, kLineSize);
-  ttys.push_front(state);
-  return ttys.front();
+  for (const auto &[known, s] : ttys) crash = crash || s.crash;
+  TtyState &state = ttys[lineKey(line)];
+  state = TtyState{walk.boot, crash, false};
+  return state;
 }
 
 void stripDomain(std::string &host) {
@@ -295,15 +324,22 @@ void walkWtmp(const char *file) {
   if (fd < 0) err(1, "%s", file);
   off_t size = lseek(fd, 0, SEEK_END);
   if (size < 0) err(1, "%s", file);
-  std::vector<unsigned char> block(kBlockSize);
+  // The first record tells the layout; an empty file has none.
+  unsigned char start[kLayout384.size];
+  ssize_t got = pread(fd, start, sizeof start, 0);
+  if (got < 0) err(1, "%s", file);
+  if (got > 0 && !(layout = layoutOf(start, size_t(got))))
+    err(1, "%s: not a file of login records", file);
+  const off_t blockSize = kBlockRecords * off_t(layout->size);
+  std::vector<unsigned char> block(blockSize);
   // Signed block numbers: an empty file has none, block -1 is never read.
-  for (off_t b = (size + kBlockSize - 1) / kBlockSize - 1; b >= 0; --b) {
-    if (lseek(fd, b * kBlockSize, SEEK_SET) < 0) err(1, "%s", file);
-    ssize_t got = read(fd, block.data(), block.size());
+  for (off_t b = (size + blockSize - 1) / blockSize - 1; b >= 0; --b) {
+    if (lseek(fd, b * blockSize, SEEK_SET) < 0) err(1, "%s", file);
+    got = read(fd, block.data(), block.size());
     if (got < 0) err(1, "%s", file);
     // A trailing partial record is ignored.
-    for (size_t i = size_t(got) / kRecordSize; i-- > 0;) {
-      LoginRecord rec = decodeRecord(block.data() + i * kRecordSize);
+    for (size_t i = size_t(got) / layout->size; i-- > 0;) {
+      LoginRecord rec = decodeRecord(*layout, block.data() + i * layout->size);
       if (!takeRecord(rec)) {
         close(fd);
         return;
@@ -317,6 +353,7 @@ int wtmpviewMain(int argc, char **argv) {
   // Every run starts from nothing, also a second one in the same process.
   filters.clear();
   ttys.clear();
+  layout = &kLayout56;
   walk = Walk();
   std::set_new_handler(outOfMemory);
   setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);

@@ -103,9 +103,14 @@ FILE *mailOpen(const char *to, const char *subject, FILE *stream) {
     ignorePipeSignal();
   }
   if (!subject) subject = getMessage("mail_info");
+  // The system's texts are KOI8-R: the Russian ones, the rate mails' subject
+  // and body in every language, and the English ones, which are ASCII and so
+  // KOI8-R as well. The body is 8-bit text.
   fprintf(stream,
           "From: Statistic Server <%s>\nTo: %s\nReply-To: \"%s\" <%s>\nSender: %s\n"
-          "X-Mailer: %s, v%s%s\nOrganization: %s\nSubject: %s\n\n",
+          "X-Mailer: %s, v%s%s\nOrganization: %s\nSubject: %s\n"
+          "MIME-Version: 1.0\nContent-Type: text/plain; charset=koi8-r\n"
+          "Content-Transfer-Encoding: 8bit\n\n",
           text(addrFrom), text(to), text(nameAdmin), text(addrAdmin), text(addrSender), kProduct,
           kVersion, kVersionSuffix, text(organization), subject);
   debug(10, "Mail stream fd=%d", fileno(stream));

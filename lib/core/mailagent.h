@@ -15,6 +15,9 @@
 //   X-Mailer: Vendrel's universal statistic server, v1.3.11
 //   Organization: organization
 //   Subject: subject
+//   MIME-Version: 1.0
+//   Content-Type: text/plain; charset=koi8-r
+//   Content-Transfer-Encoding: 8bit
 //   (empty line)
 #pragma once
 

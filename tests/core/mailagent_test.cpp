@@ -46,6 +46,13 @@ class Mail : public ::testing::Test {
   TempDir home{"mail"};
 };
 
+// The end of every header: the text is KOI8-R, 8-bit.
+const char kMime[] =
+    "MIME-Version: 1.0\n"
+    "Content-Type: text/plain; charset=koi8-r\n"
+    "Content-Transfer-Encoding: 8bit\n"
+    "\n";
+
 const char kBody[] = "Rate of USD for 03/2024 is missing.\n";
 
 const char kSettings[] =
@@ -69,8 +76,8 @@ TEST_F(Mail, MailerGetsSenderAndRecipientAndTheHeaderBytes) {
             "Sender: bounce@isp.example\n"
             "X-Mailer: Vendrel's universal statistic server, v1.3.11\n"
             "Organization: Norvek Test Node\n"
-            "Subject: USD rate missing\n"
-            "\n" +
+            "Subject: USD rate missing\n" +
+                std::string(kMime) +
                 std::string(kBody));
 }
 
@@ -85,8 +92,8 @@ TEST_F(Mail, DefaultSettingsAndCatalogueSubject) {
             "Sender: vovuvuza@node.example\n"
             "X-Mailer: Vendrel's universal statistic server, v1.3.11\n"
             "Organization: Norvek Node at @node.example\n"
-            "Subject: mail_info\n"
-            "\n" +
+            "Subject: mail_info\n" +
+                std::string(kMime) +
                 std::string(kBody));
 }
 
@@ -219,9 +226,8 @@ TEST_F(Mail, GivenStreamGetsOnlyTheHeader) {
             "Sender: bounce@isp.example\n"
             "X-Mailer: Vendrel's universal statistic server, v1.3.11\n"
             "Organization: Norvek Test Node\n"
-            "Subject: mail_info\n"
-            "\n"
-            "alive\n");
+            "Subject: mail_info\n" +
+                std::string(kMime) + "alive\n");
   EXPECT_NE(res.err.find("Mail stream fd=1\n"), std::string::npos) << res.err;
   EXPECT_FALSE(fileExists(home.sub("argv")));
 }

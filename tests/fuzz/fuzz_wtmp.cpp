@@ -1,8 +1,10 @@
 // Fuzz entry point: login records. The first byte chooses options (a line
 // limit, a user and terminal operand, a host filter); the rest is the
-// login-record file that wtmpview walks, printing to nowhere.
+// login-record file that wtmpview walks, printing to nowhere, when its first
+// record is one of either layout.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -15,6 +17,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   static bool ready = freopen("/dev/null", "w", stdout) != nullptr;
   (void)ready;
   if (size == 0) return 0;
+  // A file of neither record layout ends the program with a message.
+  if (!wtmpview::layoutOf(data + 1, std::min(size - 1, wtmpview::kLayout384.size))) return 0;
   fuzzsupport::writeBytes("wtmp", data + 1, size - 1);
   std::string file = fuzzsupport::dir() + "/wtmp";
   std::vector<std::string> args = {"wtmpview", "-f", file, "-T", "1000000000"};

@@ -1,9 +1,13 @@
-// wtmpview against the platform's own tools: a text dump of login records is
-// turned into this machine's native 384-byte records by `utmpdump -r`; those
-// are mapped field by field to the 56-byte layout, and wtmpview on the mapped
-// file must list the same sessions that `last -f` lists for the native file.
+// wtmpview against the platform's own tools: the records of a text dump are
+// written into a file by the C library's updwtmp (this machine's 384-byte
+// records); wtmpview on that file must print the fields that `utmpdump`
+// reads from it and the sessions that `last -f` lists, and the same records
+// mapped field by field to the 56-byte layout must print the same lines.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <utmp.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -50,6 +54,7 @@ const char kDump[] =
 
 // The native record of x86_64 Linux.
 constexpr size_t kNativeSize = 384;
+static_assert(sizeof(struct utmp) == kNativeSize);
 
 int32_t int32At(const std::string &b, size_t off) {
   uint32_t v = 0;
@@ -105,6 +110,43 @@ long isoTime(const std::string &text) {
 
 std::string trimmed(const std::string &s) { return s.substr(0, s.find_last_not_of(' ') + 1); }
 
+// The bracketed fields of utmpdump's lines: type, pid, id, user, line, host,
+// address, time.
+std::vector<std::vector<std::string>> dumpFields(const std::string &dump) {
+  std::vector<std::vector<std::string>> list;
+  std::istringstream in(dump);
+  for (std::string text; std::getline(in, text);) {
+    std::vector<std::string> f;
+    for (size_t at = text.find('['); at != std::string::npos; at = text.find('[', at)) {
+      size_t end = text.find(']', at);
+      f.push_back(trimmed(text.substr(at + 1, end - at - 1)));
+      at = end;
+    }
+    list.push_back(f);
+  }
+  return list;
+}
+
+void put(char *field, size_t n, const std::string &text) {
+  memcpy(field, text.data(), std::min(n, text.size()));
+}
+
+// Appends the records of a dump to file with the C library's updwtmp.
+void writeNative(const std::string &file, const std::string &dump) {
+  for (const auto &f : dumpFields(dump)) {
+    struct utmp ut = {};
+    ut.ut_type = short(std::stoi(f[0]));
+    ut.ut_pid = std::stoi(f[1]);
+    put(ut.ut_id, sizeof ut.ut_id, f[2]);
+    put(ut.ut_user, sizeof ut.ut_user, f[3]);
+    put(ut.ut_line, sizeof ut.ut_line, f[4]);
+    put(ut.ut_host, sizeof ut.ut_host, f[5]);
+    inet_pton(AF_INET, f[6].c_str(), &ut.ut_addr_v6[0]);
+    ut.ut_tv.tv_sec = int32_t(isoTime(f[7]));
+    updwtmp(file.c_str(), &ut);
+  }
+}
+
 // Sessions from `last -R -w --time-format iso`: user, line, login time and,
 // when a logout time is given, the length.
 std::vector<Session> lastSessions(const std::string &out) {
@@ -146,33 +188,41 @@ std::vector<Session> wtmpviewSessions(const std::string &out) {
 
 }  // namespace
 
-TEST(WtmpviewCrossCheck, ListsTheSessionsThatLastListsForTheNativeFile) {
+TEST(WtmpviewCrossCheck, NativeRecordsPrintWhatUtmpdumpReadsAndLastLists) {
   if (!testsupport::fileExists(kUtmpdump) || !testsupport::fileExists(kLast))
     GTEST_SKIP() << "utmpdump or last is missing";
   TempDir dir("wtmpcheck");
   std::string native = dir.sub("wtmp384");
-  testsupport::RunSpec dump;
-  dump.program = kUtmpdump;
-  dump.overlay = false;
-  dump.args = {"-r", "-o", native};
-  dump.input = kDump;
-  ASSERT_EQ(testsupport::run(dump).status, 0);
+  testsupport::writeFile(native, "");  // updwtmp appends to a file that exists
+  writeNative(native, kDump);
   std::string bytes = testsupport::readFile(native);
   ASSERT_EQ(bytes.size(), 22 * kNativeSize);
 
-  std::string mapped = dir.sub("wtmp56");
-  testsupport::writeFile(mapped, mapRecords(bytes));
-  ASSERT_EQ(testsupport::readFile(mapped).size(), 22 * 56u);
-
-  testsupport::RunSpec last;
-  last.program = kLast;
-  last.overlay = false;
-  last.args = {"-R", "-w", "--time-format", "iso", "-f", native};
-  auto expected = testsupport::run(last);
-  ASSERT_EQ(expected.status, 0) << expected.err;
-  auto actual = view(mapped);
+  auto run = [](const char *program, std::vector<std::string> args) {
+    testsupport::RunSpec spec;
+    spec.program = program;
+    spec.overlay = false;
+    spec.args = args;
+    return testsupport::run(spec);
+  };
+  auto actual = view(native);
   ASSERT_EQ(actual.status, 0) << actual.err;
+  // Every record with a user but LOGIN prints, newest first, its user, line,
+  // host and time as utmpdump reads them.
+  auto dump = run(kUtmpdump, {native});
+  auto fields = dumpFields(dump.out);
+  ASSERT_EQ(fields.size(), 22u) << dump.out << dump.err;
+  std::string dumped, printed;
+  for (auto f = fields.rbegin(); f != fields.rend(); ++f)
+    if (!(*f)[3].empty() && (*f)[3] != "LOGIN")
+      dumped += row((*f)[3], (*f)[4], (*f)[5].empty() ? "localhost" : (*f)[5].substr(0, 16),
+                  isoTime((*f)[7]), 0).substr(0, 59) + "\n";
+  std::istringstream lines(actual.out);
+  for (std::string text; std::getline(lines, text);) printed += text.substr(0, 59) + "\n";
+  EXPECT_EQ(printed, dumped);
 
+  auto expected = run(kLast, {"-R", "-w", "--time-format", "iso", "-f", native});
+  ASSERT_EQ(expected.status, 0) << expected.err;
   std::vector<Session> want = lastSessions(expected.out);
   std::vector<Session> got = wtmpviewSessions(actual.out);
   // Lengths are compared only where last names a logout time.
@@ -180,4 +230,14 @@ TEST(WtmpviewCrossCheck, ListsTheSessionsThatLastListsForTheNativeFile) {
     if (want[i].seconds < 0) got[i].seconds = -1;
   ASSERT_EQ(want.size(), 10u) << expected.out;
   EXPECT_EQ(got, want) << "last:\n" << expected.out << "wtmpview:\n" << actual.out;
+
+  // The host is compared in all its characters, not in the 16 printed.
+  EXPECT_EQ(view(native, {"-h", "DIAL7.isp.example"}).out,
+            row("olga", "pts/1", "dial7.isp.exampl", isoTime("2024-03-11T09:20:30"), 15870));
+  EXPECT_EQ(view(native, {"-h", "dial7.isp.example.org"}).out, "");
+
+  std::string mapped = dir.sub("wtmp56");
+  testsupport::writeFile(mapped, mapRecords(bytes));
+  ASSERT_EQ(testsupport::readFile(mapped).size(), 22 * 56u);
+  EXPECT_EQ(view(mapped).out, actual.out);
 }

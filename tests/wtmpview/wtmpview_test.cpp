@@ -319,4 +319,15 @@ TEST(Wtmpview, ReportsUsageAndUnreadableFile) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "");
   EXPECT_EQ(r.err, missing + "\n");
+
+  // Records of neither layout: text, and less than one record.
+  std::string text;
+  for (int i = 0; i < 20; ++i) text += "tty1 ivan 15/03/1998 10:20:30\n";
+  for (const std::string &bytes : {text, encode(login("tty1", T0, "a")).substr(0, 40)}) {
+    std::string path = fileOf(dir, bytes, "neither");
+    r = view(path);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, path + ": not a file of login records\n");
+  }
 }
