@@ -165,9 +165,9 @@ TEST_F(Reports, AccountHtmlTable) {
   });
 }
 
-// total: the balance up to the date less the charges of its whole month,
-// 92.24 - 494.00 in May (every row of the month counts, shown or not) and
-// 49.50 - 2722.75 in April.
+// total: the balance up to the date less the charges of its whole month as
+// the services page totals them, 92.24 - 390.00 in May and 49.50 - 2722.75 in
+// April.
 TEST_F(Reports, BalancesAndTotals) {
   expectPages({
       {"@account total@|@account total end=1998.3.31@|@account total begin=1998.4.1 withvat@",
@@ -175,10 +175,11 @@ TEST_F(Reports, BalancesAndTotals) {
       {"@account bywords total@", "Ninety two roubles 24 kopecks92.24", ""},
       {"@account bywords width=20 shift=30 precision=1@", "Ninety two roubles", "Bad margin - 30, assumed 1\n"},
       {"@total@|@total withvat@|@total date=-0.1 precision=1@|@total precision=0@",
-       "-401.76|-482.11|-2 673|-401.76", ""},
-      {"@total bywords width=2@", "M\nin\nus\nfo\nur\nhu\nnd\nre\nd\non\ne\nro\nub\nle\ns\n76\nko\npe\nck\ns", ""},
-      {"@total bywords width=30 shift=-1@", "Minus four hundred one\nroubles 76 kopecks",
-       "Bad margin - -1, assumed 1\n"},
+       "-297.76|-357.31|-2 673|-297.76", std::string(kNoSum) + kNoSum + kNoSum},
+      {"@total bywords width=2@",
+       "M\nin\nus\ntw\no\nhu\nnd\nre\nd\nni\nne\nty\nse\nve\nn\nro\nub\nle\ns\n76\nko\npe\nck\ns", kNoSum},
+      {"@total bywords width=30 shift=-1@", "Minus two hundred ninety\nseven roubles 76 kopecks",
+       std::string(kNoSum) + "Bad margin - -1, assumed 1\n"},
   });
 }
 
@@ -283,11 +284,11 @@ TEST_F(Reports, StatisticHtml) {
 TEST_F(Reports, FormulaFunctionsInConditions) {
   expectPages({
       {"@if value=account()==92.24@a@fi@@if value=account(1998.3.31)==49.5@b@fi@"
-       "@if value=account(1998.4.30,1998.4.1)==-10.25@c@fi@@if value=statistic()==494.001@d@fi@"
-       "@if value=statistic(-0.1)==2722.75@e@fi@@if value=statistic(1998.3.1,1998.5.31)==3216.751@f@fi@"
-       "@if value=total()==-401.76@g@fi@@if value=total(-0.1)==-2673.25@h@fi@"
+       "@if value=account(1998.4.30,1998.4.1)==-10.25@c@fi@@if value=statistic()==390@d@fi@"
+       "@if value=statistic(-0.1)==2722.75@e@fi@@if value=statistic(1998.3.1,1998.5.31)==3112.75@f@fi@"
+       "@if value=total()==-297.76@g@fi@@if value=total(-0.1)==-2673.25@h@fi@"
        "@if value=account()!=92.24@X@fi@",
-       "abcdefgh", ""},
+       "abcdefgh", std::string(kNoSum) + kNoSum + kNoSum},
   });
   // Without a user the functions fail, and with them the condition.
   site_.file("forms/nouser.html", "@if value=total()@a@fi@@if value=account()@b@fi@@if value=statistic()@c@fi@");
@@ -304,6 +305,55 @@ TEST_F(Reports, FormulaFunctionsInConditions) {
             "e_statistic: No user name given\n"
             "Cannot set value due to bad expression - statistic()\n"
             "Something wrong with argument value - value=\"statistic()\"\n");
+}
+
+// carl's June of 350, 59.9 x 0.45 (26.955, shown 26.96) and 2 x 1.2, priced by
+// tallymill and charged by ledgerctl: the services page, what he owes in June
+// and his account after the charge all say 379.36. dora's entries 0.30, -0.10
+// and -0.20 leave her account at 0, which is no debt.
+TEST_F(Reports, ChargeEqualsTheBillAndASettledAccountIsZero) {
+  site_.file("userbase/carl/user.cf", "language en\nprices half.lst\npostmaster carl@node.example\n");
+  site_.file("userbase/dora/user.cf", "language en\nprices std\npostmaster dora@node.example\n");
+  site_.file("prices/half.lst", "access 1 350\ntraffic 59.9 0.45\nports 2 1.2\n");
+  for (const char *entry : {"19980301,0.30", "19980302,-0.10", "19980303,-0.20", "19980401,5"})
+    db_.query("INSERT INTO accounts (user,date,sum,cmt) VALUES ('dora'," + std::string(entry) + ",'e')");
+  for (std::vector<std::string> args : {std::vector<std::string>{"tallymill", "-u", "carl", "-Y", "1998", "-M", "6"},
+                                        {"ledgerctl", "-T", "1998.7.1", "-u", "carl", "statistic", "1998", "6"}}) {
+    testsupport::RunSpec spec;
+    spec.program = args[0];
+    spec.args.assign(args.begin() + 1, args.end());
+    spec.etc = {{"korvix-1.3.conf", site_.config()}};
+    auto r = testsupport::run(spec);
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  const std::string cell = "<TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>";
+  expectPages(
+      {{"@statistic begin=+0.1 end=+0.1 html@|@total date=1998.6.30@|@account total end=1998.7.31@",
+        "<TABLE BORDER WIDTH=96%>\n<CAPTION>Services in 06/1998</CAPTION>\n"
+        "<TR><TH>Comment</TH><TH>Unit</TH><TH>Quantity</TH><TH>Price</TH><TH>Sum</TH></TR>\n"
+        "<TR><TD>access</TD>\n<TD ALIGN=RIGHT>-</TD><TD ALIGN=RIGHT><TT>1.00</TT></TD>"
+        "<TD ALIGN=RIGHT><TT>350.00</TT></TD><TD ALIGN=RIGHT><TT>350.00</TT></TD></TR>\n"
+        "<TR><TD>traffic</TD>\n<TD ALIGN=RIGHT>-</TD><TD ALIGN=RIGHT><TT>59.90</TT></TD>"
+        "<TD ALIGN=RIGHT><TT>0.45</TT></TD><TD ALIGN=RIGHT><TT>26.96</TT></TD></TR>\n"
+        "<TR><TD>ports</TD>\n<TD ALIGN=RIGHT>-</TD><TD ALIGN=RIGHT><TT>2.00</TT></TD>"
+        "<TD ALIGN=RIGHT><TT>1.20</TT></TD><TD ALIGN=RIGHT><TT>2.40</TT></TD></TR>\n"
+        "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR></TH>\n<TD ALIGN=RIGHT><TT>379.36<BR></TD></TR>\n</TABLE>\n"
+        "|-379.36|-379.36",
+        ""}},
+      "carl");
+  const std::string head =
+      "<TABLE BORDER WIDTH=96%><CAPTION>Your account</CAPTION>\n"
+      "<TR><TH>Date</TH><TH>Income</TH><TH>Expense</TH><TH>Balance</TH><TH>Comment</TH></TR>\n";
+  expectPages({{"@account html lines=1 end=1998.3.31@@account html begin=1998.4.1@"
+                "@if value=account(1998.3.31)<0@debt@else@settled@fi@",
+                head + "<TR><TD ALIGN=RIGHT>03.03.1998</TD><TD></TD><TD></TD>" + cell +
+                    "0.20</FONT></TT></TD><TD>Balance brought forward</TD></TR>\n"
+                    "<TR><TD ALIGN=RIGHT>03.03.1998</TD><TD></TD><TD ALIGN=RIGHT><TT><FONT COLOR=RED>-0.20</FONT></TT></TD>" +
+                    cell + "0.00</FONT></TT></TD><TD>e</TD></TR>\n</TABLE>\n" + head +
+                    "<TR><TD ALIGN=RIGHT>01.04.1998</TD>" + cell + "5.00</FONT></TT></TD><TD></TD>" + cell +
+                    "5.00</FONT></TT></TD><TD>e</TD></TR>\n</TABLE>\nsettled",
+                ""}},
+              "dora");
 }
 
 // boris reads Russian (KOI8-R): 500.00 paid, 10.00 charged in May.
