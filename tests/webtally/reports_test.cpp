@@ -17,6 +17,15 @@ const char kOn[] = "date=1998.5.10";
 // What the reader says of the row of May without a sum.
 const char kNoSum[] = "No sum in statistic row of `mailin', counted as 0\n";
 
+// The head and a row of an HTML statistic table.
+const std::string kStatHead =
+    "<TR><TH>Comment</TH><TH>Unit</TH><TH>Quantity</TH><TH>Price</TH><TH>Sum</TH></TR>\n";
+std::string statRow(const std::string &descr, const std::string &unit, const std::string &amount,
+                    const std::string &price, const std::string &sum) {
+  return "<TR><TD>" + descr + "</TD>\n<TD ALIGN=RIGHT>" + unit + "</TD><TD ALIGN=RIGHT><TT>" + amount +
+         "</TT></TD><TD ALIGN=RIGHT><TT>" + price + "</TT></TD><TD ALIGN=RIGHT><TT>" + sum + "</TT></TD></TR>\n";
+}
+
 // ann's account up to the report date: 100.00, 80.00 and 49.50 after the two
 // charges of 15 March (listed by comment), 49.50 after the entry of 0, 39.25,
 // then 92.24; the entry of 11 May lies after the report date. The comments
@@ -240,34 +249,28 @@ TEST_F(Reports, StatisticText) {
 }
 
 TEST_F(Reports, StatisticHtml) {
-  const std::string head = "<TR><TH>Comment</TH><TH>Unit</TH><TH>Quantity</TH><TH>Price</TH><TH>Sum</TH></TR>\n";
-  auto row = [](const std::string &descr, const std::string &unit, const std::string &amount,
-                const std::string &price, const std::string &sum) {
-    return "<TR><TD>" + descr + "</TD>\n<TD ALIGN=RIGHT>" + unit + "</TD><TD ALIGN=RIGHT><TT>" + amount +
-           "</TT></TD><TD ALIGN=RIGHT><TT>" + price + "</TT></TD><TD ALIGN=RIGHT><TT>" + sum + "</TT></TD></TR>\n";
-  };
   auto group = [](const std::string &descr) {
     return "<TR><TH COLSPAN=5><FONT COLOR=#000080>" + descr + "</FONT></TH></TR>\n";
   };
   expectPages({
       {"@statistic html width=50@",
-       "<TABLE BORDER WIDTH=50%>\n<CAPTION>Services in 05/1998</CAPTION>\n" + head +
+       "<TABLE BORDER WIDTH=50%>\n<CAPTION>Services in 05/1998</CAPTION>\n" + kStatHead +
            group("Local &lt;network&gt; &amp; more") +
-           row("Port &lt;b&gt;fast&lt;/b&gt; &amp; cheap", "port", "2.00", "20.00", "40.00") +
+           statRow("Port &lt;b&gt;fast&lt;/b&gt; &amp; cheap", "port", "2.00", "20.00", "40.00") +
            group("Miscellaneous services") +
-           row("Technical support beyond two free hours", "hour", "1.00", "300.00", "300.00") +
-           group("Internet access") + row("Dial-up access, minutes", "min", "100.00", "0.50", "50.00") +
-           row("edge", "&lt;i&gt;", "0.00", "1 000.00", "0.00") +
-           row("Incoming mail, MB", "MB", "3.00", "0.00", "0.00") +
+           statRow("Technical support beyond two free hours", "hour", "1.00", "300.00", "300.00") +
+           group("Internet access") + statRow("Dial-up access, minutes", "min", "100.00", "0.50", "50.00") +
+           statRow("edge", "&lt;i&gt;", "0.00", "1 000.00", "0.00") +
+           statRow("Incoming mail, MB", "MB", "3.00", "0.00", "0.00") +
            "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR></TH>\n<TD ALIGN=RIGHT><TT>390.00<BR></TD></TR>\n</TABLE>\n",
        kNoSum},
       // altvat wins over withvat: prices with VAT, and the VAT inside the
       // total. A heading with a conversion of another kind is plain text.
       {"@statistic html begin=-0.1 end=-0.1 altvat withvat header=\"%s\"@",
-       "<TABLE BORDER WIDTH=96%>\n<CAPTION>%s</CAPTION>\n" + head +
-           row("Technical support beyond two free hours", "hour", "1.50", "360.00", "540.00") +
-           group("Internet access") + row("Dial-up access, minutes", "min", "1545.50", "0.60", "927.30") +
-           row("leased", "month", "1.00", "1 800.00", "1 800.00") +
+       "<TABLE BORDER WIDTH=96%>\n<CAPTION>%s</CAPTION>\n" + kStatHead +
+           statRow("Technical support beyond two free hours", "hour", "1.50", "360.00", "540.00") +
+           group("Internet access") + statRow("Dial-up access, minutes", "min", "1545.50", "0.60", "927.30") +
+           statRow("leased", "month", "1.00", "1 800.00", "1 800.00") +
            "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR>VAT included:</TH>\n"
            "<TD ALIGN=RIGHT><TT>3 267.30<BR>544.55</TD></TR>\n</TABLE>\n",
        "Bad format - %s\n"},
@@ -329,16 +332,11 @@ TEST_F(Reports, ChargeEqualsTheBillAndASettledAccountIsZero) {
   const std::string cell = "<TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>";
   expectPages(
       {{"@statistic begin=+0.1 end=+0.1 html@|@total date=1998.6.30@|@account total end=1998.7.31@",
-        "<TABLE BORDER WIDTH=96%>\n<CAPTION>Services in 06/1998</CAPTION>\n"
-        "<TR><TH>Comment</TH><TH>Unit</TH><TH>Quantity</TH><TH>Price</TH><TH>Sum</TH></TR>\n"
-        "<TR><TD>access</TD>\n<TD ALIGN=RIGHT>-</TD><TD ALIGN=RIGHT><TT>1.00</TT></TD>"
-        "<TD ALIGN=RIGHT><TT>350.00</TT></TD><TD ALIGN=RIGHT><TT>350.00</TT></TD></TR>\n"
-        "<TR><TD>traffic</TD>\n<TD ALIGN=RIGHT>-</TD><TD ALIGN=RIGHT><TT>59.90</TT></TD>"
-        "<TD ALIGN=RIGHT><TT>0.45</TT></TD><TD ALIGN=RIGHT><TT>26.96</TT></TD></TR>\n"
-        "<TR><TD>ports</TD>\n<TD ALIGN=RIGHT>-</TD><TD ALIGN=RIGHT><TT>2.00</TT></TD>"
-        "<TD ALIGN=RIGHT><TT>1.20</TT></TD><TD ALIGN=RIGHT><TT>2.40</TT></TD></TR>\n"
-        "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR></TH>\n<TD ALIGN=RIGHT><TT>379.36<BR></TD></TR>\n</TABLE>\n"
-        "|-379.36|-379.36",
+        "<TABLE BORDER WIDTH=96%>\n<CAPTION>Services in 06/1998</CAPTION>\n" + kStatHead +
+            statRow("access", "-", "1.00", "350.00", "350.00") + statRow("traffic", "-", "59.90", "0.45", "26.96") +
+            statRow("ports", "-", "2.00", "1.20", "2.40") +
+            "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR></TH>\n<TD ALIGN=RIGHT><TT>379.36<BR></TD></TR>\n</TABLE>\n"
+            "|-379.36|-379.36",
         ""}},
       "carl");
   const std::string head =
