@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "core.h"
 #include "formula.h"
@@ -82,14 +83,49 @@ void finishStatTable() {
   counters[counterCount++] = {kWildcard, SYM_VALUE, 0.0, nullptr, nullptr, nullptr};
 }
 
+namespace {
+
+// A priced row waiting for its INSERT.
+struct PricedRow {
+  const Service *service;
+  double amount;
+  double sum;
+};
+
+// Replaces the user's rows of the month with the priced ones. The id lock of
+// `statistic' is held from before the DELETE to after the last INSERT, so a
+// reader that takes it (ledgerctl) sees the month whole, before or after; the
+// rows take their ids with one update of the counter.
+void replaceMonth(const UserConf *user, const char *lang, int year, int month,
+                  const std::vector<PricedRow> &rows) {
+  std::string quser(2 * strlen(user->name) + 1, '\0');
+  sqlString(user->name, quser.data());
+  // The language code comes from user.cf unchecked; quoting keeps a stray
+  // quote from breaking the statement (ordinary codes are unchanged).
+  std::string qlang(2 * strlen(lang) + 1, '\0');
+  sqlString(lang, qlang.data());
+  lockIds("statistic");
+  sqlQuery("DELETE FROM statistic WHERE user='%s' AND date=%04d%02d00", quser.c_str(), year, month);
+  unsigned long id = rows.empty() ? 0 : nextIds("statistic", rows.size());
+  for (const PricedRow &row : rows) {
+    const Service &s = *row.service;
+    std::string qname(2 * strlen(s.name) + 1, '\0');
+    std::string qgroup(2 * strlen(s.group) + 1, '\0');
+    std::string qsname(2 * strlen(s.sname) + 1, '\0');
+    sqlQuery(
+        "INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
+        "(%lu,'%s',%04d%02d00,'%s','%s','%s',%f,'%s',%f)",
+        id++, quser.c_str(), year, month, sqlString(s.name, qname.data()), sqlString(s.group, qgroup.data()),
+        qlang.c_str(), row.amount, sqlString(s.sname, qsname.data()), row.sum);
+  }
+  unlockIds("statistic");
+}
+
+}  // namespace
+
 void storeStatistic(const UserConf *user, FILE *out, int year, int month) {
   const char *lang = user->lang[0] ? user->lang : language;
-  if (!out) {
-    std::string quser(2 * strlen(user->name) + 1, '\0');
-    sqlQuery("DELETE FROM statistic WHERE user='%s' AND date=%04d%02d00", sqlString(user->name, quser.data()),
-             year, month);
-    lockIds("statistic");
-  }
+  std::vector<PricedRow> rows;
   setExprTables(counters, nullptr);
   for (unsigned i = 0; i < serviceCount; ++i) {
     const Service &s = services[i];
@@ -118,20 +154,9 @@ void storeStatistic(const UserConf *user, FILE *out, int year, int month) {
               s.sname, sum, s.descr);
       continue;
     }
-    std::string quser(2 * strlen(user->name) + 1, '\0');
-    std::string qname(2 * strlen(s.name) + 1, '\0');
-    std::string qgroup(2 * strlen(s.group) + 1, '\0');
-    std::string qsname(2 * strlen(s.sname) + 1, '\0');
-    // The language code comes from user.cf unchecked; quoting keeps a stray
-    // quote from breaking the statement (ordinary codes are unchanged).
-    std::string qlang(2 * strlen(lang) + 1, '\0');
-    sqlQuery(
-        "INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
-        "(%lu,'%s',%04d%02d00,'%s','%s','%s',%f,'%s',%f)",
-        nextId("statistic"), sqlString(user->name, quser.data()), year, month, sqlString(s.name, qname.data()),
-        sqlString(s.group, qgroup.data()), sqlString(lang, qlang.data()), amount, sqlString(s.sname, qsname.data()), sum);
+    rows.push_back({&s, amount, sum});
   }
-  if (!out) unlockIds("statistic");
+  if (!out) replaceMonth(user, lang, year, month, rows);
   clearCounters();
   setExprTables(nullptr);
 }

@@ -1,7 +1,6 @@
 // The formula functions of the forms: the balance of the user's account, the
 // charges of his months, and what he owes now.
 #include <cstdint>
-#include <cstdlib>
 
 #include "config.h"
 #include "currency.h"
@@ -32,18 +31,16 @@ bool e_statistic(double *out, ArgSlot *args) {
   }
   const Date *from = args[0].date;
   const Date *to = missing(args[1].date) ? from : args[1].date;
-  double sum = 0;
-  if (sqlQuery("SELECT sum FROM statistic WHERE user='%s' AND date>=%lu00 AND date<=%lu99",
-               sqlString(boundUserName, nullptr), monthNumber(*from), monthNumber(*to)) == 0) {
-    // No connection gives no rows; a NULL sum counts as 0 and the rows after
-    // it still count.
-    if (MsqlResult *result = sqlStoreResult()) {
-      while (MsqlRow row = sqlFetchRow(result, 1))
-        if (row[0]) sum += strtod(row[0], nullptr);
-      sqlFreeResult(result);
-    }
-  }
-  *out = sum;
+  // The months' charges as the services page totals them; no connection
+  // gives no rows.
+  MsqlResult *result = nullptr;
+  if (sqlQuery("SELECT name,group,amount,sum,sname FROM statistic WHERE user='%s' AND date>=%lu00 AND "
+               "date<=%lu99",
+               sqlString(boundUserName, nullptr), monthNumber(*from), monthNumber(*to)) == 0)
+    result = sqlStoreResult();
+  StatRow charges;
+  sumStat(&charges, result);
+  *out = charges.sum;
   return true;
 }
 
@@ -73,7 +70,8 @@ bool e_total(double *out, ArgSlot *args) {
     error("Cannot read statistic");
     return false;
   }
-  *out = roundTo(accountBalance(boundAccountName, args[0].date, nullptr), currencyPrecision) -
-         roundTo(charges, currencyPrecision);
+  // Both are kept rounded; so is their difference, so that what is owed is
+  // exactly 0 when balance and charges match.
+  *out = roundTo(accountBalance(boundAccountName, args[0].date, nullptr) - charges, currencyPrecision);
   return true;
 }

@@ -20,8 +20,6 @@ namespace {
 constexpr int32_t kMinWidth = 60;
 // One directive shows at most 20 years of months.
 constexpr int64_t kMaxMonths = 240;
-// Rows of a smaller amount are left out, and their sum with them.
-constexpr double kLeastAmount = 1e-6;
 // Service descriptions are cut here.
 constexpr size_t kDescriptionMax = 300;
 // The group whose first rows need no group row of their own.
@@ -111,7 +109,7 @@ double writeRow(const Table &t, const StatRow &row) {
     fprintf(t.out, "%*s\n", t.column, charge.c_str());
     while (const char *piece = splitString(nullptr, width)) fprintf(t.out, " %s\n", htmlEscape(piece).c_str());
   }
-  return roundTo(sum, currencyPrecision);
+  return statCharge(row, t.factor);
 }
 
 void writeFooter(const Table &t, double total) {
@@ -153,7 +151,7 @@ void writeMonth(const Table &t, const Date &month) {
   std::string group;  // of the rows before
   StatRow row;
   while (nextStat(&row, result) == kStatRead) {
-    if (std::fabs(row.amount) < kLeastAmount) continue;
+    if (std::fabs(row.amount) < kStatLeastAmount) continue;
     if (group.empty() ? strcmp(row.group, kMiscGroup) != 0 : group != row.group) writeGroup(t, row.group);
     group = row.group;
     total += writeRow(t, row);

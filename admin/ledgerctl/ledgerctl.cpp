@@ -3,13 +3,14 @@
 //   ledgerctl [-n] [-T date] {-a | -uuser} command arguments
 //
 // "statistic year month" (or "statistic yyyymm") charges each user the total
-// of his rows of table `statistic' for that month as a negative entry whose
-// comment is the month's "services_in" text. An account that already holds an
-// entry with that very comment is not charged again, so a walk that was cut
-// short can simply be run anew. "income sum cmt [vat]" books a sum (a formula)
-// with the comment cmt (a message key, or the text itself) and, when a third
-// argument begins with "v", a second entry that takes the VAT contained in the
-// sum back out.
+// of his rows of table `statistic' for that month, each row rounded as his
+// services page shows it, as a negative entry whose comment is the month's
+// "services_in" text. An account that already holds an entry with that
+// comment, in any language of the catalogue, is not charged again, so a walk
+// that was cut short can simply be run anew. "income sum cmt [vat]" books a
+// sum (a formula) with the comment cmt (a message key, or the text itself)
+// and, when a third argument begins with "v", a second entry that takes the
+// VAT contained in the sum back out.
 //
 // Entries are dated today (moved by -T) and commented in the user's language
 // under his account name; several users may share an account, and then the
@@ -18,11 +19,15 @@
 #include <dirent.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
+#include <string>
+#include <vector>
 
 #include "core.h"
 #include "formula.h"
@@ -52,12 +57,17 @@ unsigned statYear, statMonth;   // the month of the statistic command
 // the text) of its comment.
 double entrySum;
 const char *commentKey = "";
-// statistic: an account that holds an entry with the very comment already is
-// not charged again.
+// statistic: an account that holds an entry with one of the month's comments
+// already is not charged again.
 bool chargeOnce = false;
-// Set when a user's user.cf could not be read in the current pass.
-bool userUnread = false;
-char monthText[kMonthTextSize];
+// Set when, in the current pass, a user's user.cf could not be read or his
+// entry was refused.
+bool userRefused = false;
+// The month's comments made so far, by the "services_in" text they come from
+// (catalogue texts live until exit), so that each is made and judged once.
+std::map<const char *, std::string> monthComments;
+// The month's comment in every language of the catalogue, each once.
+std::vector<std::string> everyMonthComment;
 
 // The user being booked; an empty name means that none is loaded.
 UserConf user;
@@ -97,7 +107,7 @@ bool loadUser(const char *name) {
   if (!*user.name || strcmp(user.name, name) != 0) {
     if (!getUserConf(&user, name)) {
       forgetUser();
-      userUnread = true;
+      userRefused = true;
       return false;
     }
   }
@@ -108,8 +118,9 @@ bool loadUser(const char *name) {
 bool isBookableSum(double sum) { return std::isfinite(sum) && std::fabs(sum) < kSumLimit; }
 
 // True when text is a format for the month and the year, two unsigned values:
-// "%%" and at most two conversions o, u, x or X, with flags and a short width
-// and precision. Anything else would read arguments that are not there.
+// "%%" and exactly two conversions o, u, x or X, with flags and a short width
+// and precision. Anything else would read arguments that are not there, or
+// give one comment to several months.
 bool isMonthFormat(const char *text) {
   int conversions = 0;
   for (const char *p = strchr(text, '%'); p; p = strchr(p, '%')) {
@@ -130,38 +141,97 @@ bool isMonthFormat(const char *text) {
     if (*p == '\0' || !strchr("ouxX", *p) || ++conversions > 2) return false;
     ++p;
   }
-  return true;
+  return conversions == 2;
 }
 
-// The comment of the month's charge: "services_in" in the current language
-// with the month and the year, cut at 99 characters.
-const char *monthComment() {
-  const char *format = getMessage("services_in");
-  if (!isMonthFormat(format)) {
-    error("Bad message services_in - `%s', `%s' used", format, kMonthFallback);
-    format = kMonthFallback;
+// The comment of the month's charge made from a "services_in" text: the text
+// with the month and the year. A text that is no such format, or that does
+// not fit in 99 characters, gives way to the default format.
+const std::string &monthComment(const char *format) {
+  auto [made, isNew] = monthComments.try_emplace(format);
+  if (isNew) {
+    char text[kMonthTextSize];
+    int length = isMonthFormat(format) ? snprintf(text, sizeof text, format, statMonth, statYear) : -1;
+    if (length < 0 || static_cast<size_t>(length) >= sizeof text) {
+      error("Bad message services_in - `%s', `%s' used", format, kMonthFallback);
+      snprintf(text, sizeof text, kMonthFallback, statMonth, statYear);
+    }
+    made->second = text;
   }
-  snprintf(monthText, sizeof monthText, format, statMonth, statYear);
-  return monthText;
+  return made->second;
+}
+
+void addOnce(std::vector<std::string> *texts, const std::string &text) {
+  if (std::find(texts->begin(), texts->end(), text) == texts->end()) texts->push_back(text);
+}
+
+// The comment of an entry of the loaded user: text cut to 299 characters, in
+// a shared account followed by the user's name in parentheses when it fits.
+std::string userComment(const char *text) {
+  char comment[kAccountCommentSize];
+  strnzcpy(comment, text, sizeof comment);
+  const size_t length = strlen(comment);
+  if (strcmp(user.name, user.accname) != 0 && length + strlen(user.name) + 4 <= sizeof comment)
+    snprintf(comment + length, sizeof comment - length, " (%s)", user.name);
+  return comment;
 }
 
 // True when the month may be charged to the account: it holds no entry with
-// this comment yet. False, with a message, when it does or when that cannot
-// be read.
+// the comment, nor with the month's comment of the user in another language
+// (his language may have changed). False, with a message, when it does, or
+// when that cannot be read.
 bool mayCharge(const char *account, const char *comment) {
-  char quotedAccount[2 * sizeof user.accname + 1];
+  std::vector<std::string> comments = {comment};
+  for (const std::string &text : everyMonthComment) addOnce(&comments, userComment(text.c_str()));
+  std::string statement = "SELECT sum,cmt FROM accounts WHERE user='";
+  statement += sqlString(account, nullptr);
+  statement += "' AND (";
+  for (size_t i = 0; i < comments.size(); ++i) {
+    statement += i > 0 ? " OR cmt='" : "cmt='";
+    statement += sqlString(comments[i].c_str(), nullptr);
+    statement += "'";
+  }
+  statement += ")";
   MsqlResult *result = nullptr;
-  if (sqlQuery("SELECT id FROM accounts WHERE user='%s' AND cmt='%s'",
-               sqlString(account, quotedAccount), sqlString(comment, nullptr)) == 0)
-    result = sqlStoreResult();
+  if (sqlQuery("%s", statement.c_str()) == 0) result = sqlStoreResult();
   if (!result) {
     error("Can't read account `%s', `%s' not booked", account, comment);
+    userRefused = true;
     return false;
   }
-  const bool held = sqlFetchRow(result) != nullptr;
+  bool held = false;
+  double heldSum = 0;
+  std::string heldComment;
+  while (MsqlRow row = sqlFetchRow(result, 2)) {
+    if (!held) heldComment = row[1] ? row[1] : "";
+    held = true;
+    if (row[0]) heldSum = roundTo(heldSum + strtod(row[0], nullptr), currencyPrecision);
+  }
   sqlFreeResult(result);
-  if (held) error("Account `%s' already holds `%s', not charged again", account, comment);
-  return !held;
+  if (!held) return true;
+  // Priced again since it was charged: both amounts, so that the difference
+  // can be booked by hand.
+  const double charge = roundTo(entrySum, currencyPrecision);
+  if (std::fabs(heldSum - charge) < currencyPrecision / 2) {
+    error("Account `%s' already holds `%s', not charged again", account, heldComment.c_str());
+  } else {
+    const std::string heldText = formatMoney(heldSum, currencyPrecision);
+    error("Account `%s' already holds `%s' of %s, the month's charge is now %s: not charged again", account,
+          heldComment.c_str(), heldText.c_str(), formatMoney(charge, currencyPrecision));
+  }
+  return false;
+}
+
+// The user's charges of the chosen month. They are read under the id lock of
+// `statistic', which tallymill holds while it replaces a user's month, so the
+// month is seen whole, before or after; -n, which writes nothing, takes no
+// lock.
+double monthCharges(const char *name) {
+  if (doSql) lockIds("statistic");
+  StatRow total;
+  sumStat(&total, selectStat(name, statYear, statMonth));
+  if (doSql) unlockIds("statistic");
+  return total.sum;
 }
 
 // Books the current sum and comment for the user: loads him when needed,
@@ -172,6 +242,7 @@ void bookEntry(const char *name) {
   if (!loadUser(name)) return;
   if (!isBookableSum(entrySum)) {
     error("Bad sum for `%s' - %g, nothing booked", name, entrySum);
+    userRefused = true;
     return;
   }
   // Tested as it would be written: a residue that rounds to 0 is no entry.
@@ -184,12 +255,7 @@ void bookEntry(const char *name) {
   entry.month = static_cast<uint32_t>(today.month);
   entry.year = static_cast<uint32_t>(today.year);
   entry.sum = entrySum;
-  strnzcpy(entry.comment, getMessage(commentKey), sizeof entry.comment);
-  // In a shared account the comment says whose entry it is, when that fits.
-  const size_t length = strlen(entry.comment);
-  if (strcmp(user.name, user.accname) != 0 &&
-      length + strlen(user.name) + 4 <= sizeof entry.comment)
-    snprintf(entry.comment + length, sizeof entry.comment - length, " (%s)", user.name);
+  strnzcpy(entry.comment, userComment(getMessage(commentKey)).c_str(), sizeof entry.comment);
   if (chargeOnce && !mayCharge(user.accname, entry.comment)) return;
   if (doSql) {
     insertAccount(user.accname, &entry, kEntryOrdinary);
@@ -214,23 +280,24 @@ bool addAccountEntry(const char *name) {
 // month. Always true, so a walk goes on.
 bool statisticToAccount(const char *name) {
   if (!loadUser(name)) return true;
-  StatRow total;
-  sumStat(&total, selectStat(name, statYear, statMonth));
-  entrySum = -total.sum;
-  commentKey = monthComment();
+  entrySum = -monthCharges(name);
+  commentKey = monthComment(getMessage("services_in")).c_str();
   return addAccountEntry(name);
 }
 
-// One pass of a booking. A user named by -u whose user.cf cannot be read ends
-// the run with status 1; in a walk such a user is only skipped.
+// One pass of a booking. A user named by -u whose user.cf cannot be read, or
+// whose entry is refused, ends the run with status 1; in a walk such a user
+// is only skipped.
 void bookPass(UserCallback booking) {
-  userUnread = false;
-  if (allUsers) {
-    forEachUser(booking);
-    return;
-  }
-  booking(oneUser);
-  if (userUnread) {
+  userRefused = false;
+  // The pass is one lock period of `accounts': for every user the test
+  // whether his account holds the month and the booking are one step, and
+  // the id counter is read once.
+  if (doSql) lockIds("accounts");
+  if (allUsers) forEachUser(booking);
+  else booking(oneUser);
+  if (doSql) unlockIds("accounts");
+  if (!allUsers && userRefused) {
     sqlClose();
     exit(1);
   }
@@ -358,6 +425,8 @@ int ledgerctlMain(int argc, char **argv) {
 
   if (command == 's') {
     chargeOnce = true;
+    for (const std::string &name : catalogueLanguages())
+      addOnce(&everyMonthComment, monthComment(getMessage("services_in", name.c_str())));
     bookPass(statisticToAccount);
   } else {
     entrySum = income;

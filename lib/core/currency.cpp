@@ -71,9 +71,7 @@ char *formatMoney(double x, double unit) {
   }
   double whole = std::floor(r);
 
-  double scaled = unit;
-  double factor;
-  int decimals = scaleUnit(&scaled, &factor);
+  int decimals = unitDecimals(unit);
   char fraction[40] = "";
   if (decimals > 0 && std::isfinite(r)) {
     snprintf(fraction, sizeof fraction, "%.*f", decimals, r - whole);
@@ -99,6 +97,11 @@ char *formatMoney(double x, double unit) {
   }
   if (fraction[0]) append(text, sizeof text, &len, fraction + 1, strlen(fraction + 1));
   return text;
+}
+
+int unitDecimals(double unit) {
+  double factor;
+  return scaleUnit(&unit, &factor);
 }
 
 double withVat(double x, double unit) {

@@ -11,6 +11,9 @@ double roundTo(double x, double unit);
 // three digits and as many decimals as unit has; static buffer of 40 bytes,
 // overwritten by the next call. A longer text is cut at 39 characters.
 char *formatMoney(double x, double unit);
+// The decimals of unit: how many times it is multiplied by 10 to become
+// integral (0.01 has 2, 0.5 has 1, 1 has none); at most 9.
+int unitDecimals(double unit);
 // roundTo(r + r * taxes, unit) with r = roundTo(x, unit).
 double withVat(double x, double unit);
 // withVat(x, unit) - roundTo(x, unit).

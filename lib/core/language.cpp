@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "config.h"
 #include "memory.h"
@@ -175,6 +177,20 @@ const char *getMessage(const char *key, const char *lang) {
   const MessageTable *table = lang ? catalogue.loadLanguage(lang) : catalogue.current;
   if (!table) return key;
   return lookupMessage(table, key);
+}
+
+std::vector<std::string> catalogueLanguages() {
+  std::vector<std::string> names;
+  FILE *f = fopen(homePath("languages.cf"), "r");
+  if (!f) return names;
+  char buf[2049];
+  char **words = nullptr;
+  int n = 0;
+  while (readWords(f, buf, sizeof buf, &words, &n))
+    if (n > 0 && words[0][0] != '#') names.push_back(words[0]);
+  memRealloc(words, 0);
+  fclose(f);
+  return names;
 }
 
 const char *currentLanguage() {

@@ -8,6 +8,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 // The texts of one language: parallel arrays of keys and texts, in the order
 // the keys first appeared; grown in steps of 20.
@@ -46,6 +48,9 @@ void setLanguage(const char *name);
 // The text of key in the current table (lang null) or in lang's table; the key
 // pointer itself when there is none. Valid until exit.
 const char *getMessage(const char *key, const char *lang = nullptr);
+// The language names of languages.cf in the order of its lines (none when it
+// cannot be read); nothing is loaded.
+std::vector<std::string> catalogueLanguages();
 // The registered name of the current table, else the configured language.
 const char *currentLanguage();
 

@@ -76,11 +76,12 @@ int sqlCheckType();
 
 // ---- Row ids (module sqlids) ----
 //
-// A writer takes lockIds(t), then calls nextId(t) once per row it inserts and
-// unlockIds(t) at the end. The counter of t is read from `ids' once per lock
-// period (or after another table's counter was used in between) and every new
-// id is written back before it is returned, so `ids' is correct whenever the
-// lock is released. Ids of a table count from 1.
+// A writer takes lockIds(t), then calls nextId(t) once per row it inserts (or
+// nextIds(t, n) once for n rows) and unlockIds(t) at the end. The counter of t
+// is read from `ids' once per lock period (or after another table's counter
+// was used in between) and every new id is written back before it is
+// returned, so `ids' is correct whenever the lock is released. Ids of a table
+// count from 1.
 
 // Waits (one second between tries, without limit) for the lock "id-" + table
 // in the lock directory; 1 once held.
@@ -88,7 +89,11 @@ int lockIds(const char *table);
 // The next id of table (at most 15 characters); null forgets the cached
 // counter and returns 0. Safe against other processes only under lockIds.
 unsigned long nextId(const char *table);
-// Removes the lock of table and forgets the cached counter.
+// The first of count (at least 1) new consecutive ids of table, written back
+// with one update. Safe against other processes only under lockIds.
+unsigned long nextIds(const char *table, unsigned long count);
+// Removes the lock of table and forgets its counter when that is the one
+// cached (the counter of another table, whose lock is still held, is kept).
 void unlockIds(const char *table);
 
 // ---- Service descriptions (module servgroup) ----

@@ -46,16 +46,21 @@ void readCounter(const char *table, const std::string &quoted) {
 
 }  // namespace
 
+unsigned long nextIds(const char *table, unsigned long count) {
+  std::string quoted = sqlQuoted(table);
+  if (strcmp(table, cachedTable) != 0) readCounter(table, quoted);
+  const unsigned long first = cachedId + 1;
+  cachedId += count;
+  sqlQuery("UPDATE ids SET tabid=%lu WHERE tabname='%s'", cachedId, quoted.c_str());
+  return first;
+}
+
 unsigned long nextId(const char *table) {
   if (!table) {
     cachedTable[0] = '\0';
     return 0;
   }
-  std::string quoted = sqlQuoted(table);
-  if (strcmp(table, cachedTable) != 0) readCounter(table, quoted);
-  ++cachedId;
-  sqlQuery("UPDATE ids SET tabid=%lu WHERE tabname='%s'", cachedId, quoted.c_str());
-  return cachedId;
+  return nextIds(table, 1);
 }
 
 int lockIds(const char *table) {
@@ -66,5 +71,7 @@ int lockIds(const char *table) {
 void unlockIds(const char *table) {
   char name[kLockNameSize];
   unlock(idLockName(name, sizeof name, table));
-  nextId(nullptr);
+  // The counter held is that of another table when this lock period drew no
+  // id: it stays good while that table's lock is held.
+  if (strcmp(table, cachedTable) == 0) nextId(nullptr);
 }

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,10 @@
 namespace {
 
 using Args = std::vector<std::string>;
+
+// Scripts of Ledger::run: ledgerctl once, and two ledgerctl at once.
+const std::string kOnce = "exec \"$0\" \"$@\"";
+const std::string kTwice = "\"$0\" \"$@\" & first=$!; \"$0\" \"$@\"; second=$?; wait $first && exit $second";
 
 // KOI8-R: "Услуги за" and "Оплата".
 const std::string kServicesRu = "\xf5\xd3\xcc\xd5\xc7\xc9 \xda\xc1";
@@ -44,13 +49,26 @@ class Ledger {
   void file(const std::string &rel, const std::string &text) const {
     testsupport::writeFile(home + "/" + rel, text);
   }
+  // The English catalogue with this services_in text; "" leaves the key out.
   void messages(const std::string &servicesIn) const {
-    file("messages.en", "services_in " + servicesIn + "\npayment Payment\nvat_remove VAT\n");
+    file("messages.en", (servicesIn.empty() ? "" : "services_in " + servicesIn + "\n") +
+                            "payment Payment\nvat_remove VAT\n");
   }
-  // Runs ledgerctl through a shell, so that standard output can go elsewhere.
+  // count users NAME0, NAME1, ... (price list big.lst) under the index level
+  // of NAME's first letter, each with a May 1998 of that sum.
+  void users(const std::string &name, int count, const std::string &sum) const {
+    for (int i = 0; i < count; ++i) {
+      const std::string u = name + std::to_string(i);
+      file("userbase/" + name.substr(0, 1) + "/" + u + "/user.cf", "prices big.lst\npostmaster p@n\n");
+      db.query("INSERT INTO statistic (user,date,sum,name,group,amount) VALUES ('" + u + "',19980500," + sum +
+               ",'ftp','misc',1)");
+    }
+  }
+  // Runs ledgerctl through a shell script ($0 the program, "$@" the
+  // arguments), so that standard output can go elsewhere.
   testsupport::RunResult run(Args args, const std::string &config = "",
-                             const std::string &to = "") const {
-    args.insert(args.begin(), {"-c", "exec \"$0\" \"$@\"" + to, testsupport::binPath("ledgerctl")});
+                             const std::string &script = kOnce) const {
+    args.insert(args.begin(), {"-c", script, testsupport::binPath("ledgerctl")});
     testsupport::RunSpec spec;
     spec.program = "/bin/sh";
     spec.args = args;
@@ -130,26 +148,67 @@ TEST(Ledgerctl, ChargesEachUsersMonthOnceIntoHisAccount) {
   Ledger node;
   const std::string unread =
       "Can't get configuration for 'bob', error #2\nError reading configuration for `bob'\n";
-  const std::string his = kServicesRu + " 05/1998 (anton)";
-  // The three forms of the month: the second and third run find it booked.
+  const std::string en = "Services in 05/1998", ru = kServicesRu + " 05/1998";
+  // The three forms of the month: the second and third run find it booked,
+  // also in the language alice no longer speaks, and say when it was priced
+  // again since.
   auto r = node.run({"-T", "98.6.1", "-a", "statistic", "98", "5"});
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err, "No sum in statistic row of `ftp', counted as 0\n" + unread);
+  node.file("userbase/a/alice/user.cf", "prices std.lst\npostmaster p@n\nlanguage ru\n");
+  node.db.query("UPDATE statistic SET sum=30 WHERE user='alice' AND date=19980599");
   r = node.run({"-T", "1998.6.2", "-a", "statistic", "199805"});
   EXPECT_EQ(r.status, 0);
-  EXPECT_TRUE(r.err.ends_with("Account `alice' already holds `" + his + "', not charged again\n" +
-                              unread))
-      << r.err;
+  EXPECT_EQ(r.err, "Account `alice' already holds `" + en +
+                       "' of -1 020.13, the month's charge is now -1 030.13: not charged again\n"
+                       "No sum in statistic row of `ftp', counted as 0\n"
+                       "Account `alice' already holds `" + ru + " (anton)', not charged again\n" + unread);
   r = node.run({"-n", "-a", "statistic", "1998", "5"});
   EXPECT_EQ(r.out, "");
   r = node.run({"-u", "carl", "statistic", "1998", "6"});
+  EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Bad sum for `carl' - -1e+13, nothing booked\n");
-  const std::string check = "SELECT id FROM accounts WHERE user='alice' AND cmt='";
-  const std::string checks = check + "Services in 05/1998'\n" + check + his + "'\n";
+  auto check = [](const std::string &first, const std::string &second) {
+    return "SELECT sum,cmt FROM accounts WHERE user='alice' AND (cmt='" + first + "' OR cmt='" + second + "')\n";
+  };
+  const std::string checks = check(ru, en) + check(ru + " (anton)", en + " (anton)");
   EXPECT_EQ(node.statements(" accounts "),
-            check + "Services in 05/1998'\n" +
-                insert(1, "alice',19980601,-1020.13,'Services in 05/1998") + check + his + "'\n" +
-                insert(2, "alice',19980601,-7.50,'" + his) + checks + checks);
+            check(en, ru) + insert(1, "alice',19980601,-1020.13,'" + en) + check(ru + " (anton)", en + " (anton)") +
+                insert(2, "alice',19980601,-7.50,'" + ru + " (anton)") + checks + checks);
+  // The id counter is read once for the whole walk.
+  EXPECT_EQ(node.statements(" ids "),
+            "SELECT tabid FROM ids WHERE tabname='accounts'\nINSERT INTO ids (tabname,tabid) VALUES ('accounts',0)\n"
+            "UPDATE ids SET tabid=1 WHERE tabname='accounts'\nUPDATE ids SET tabid=2 WHERE tabname='accounts'\n");
+}
+
+// Two walks at once book every user once; a walk beside tallymill pricing the
+// month again books each user's month whole, as it was or as it is now.
+TEST(Ledgerctl, ConcurrentRunsBookEachMonthOnceAndWhole) {
+  const Args may = {"-T", "1998.6.1", "-a", "statistic", "1998", "5"};
+  Ledger twice;
+  twice.users("u", 200, "10");
+  auto r = twice.run(may, "", kTwice);
+  EXPECT_EQ(r.status, 0) << r.err;
+  // One entry of each u, of alice and of anton.
+  const std::string entries = twice.db.query("SELECT user FROM accounts WHERE sum<0");
+  EXPECT_EQ(std::count(entries.begin(), entries.end(), '\n'), 202) << entries;
+
+  // ledgerctl starts once tallymill has deleted r0's month, while it inserts
+  // the new one.
+  Ledger repriced;
+  std::string prices;
+  for (int i = 0; i < 300; ++i) prices += "s" + std::to_string(i) + " one 2\n";
+  repriced.file("prices/big.lst", prices);
+  repriced.users("r", 3, "150");
+  const std::string both = "\"" + testsupport::binPath("tallymill") + "\" -a -Y 1998 -M 5 2>/dev/null & t=$!; i=0; "
+                           "until grep -q \"DELETE FROM statistic WHERE user='r0'\" " + repriced.db.logPath() +
+                           " || [ $i -gt 1000 ]; do sleep 0.01; i=$((i+1)); done; \"$0\" \"$@\"; l=$?; wait $t && exit $l";
+  r = repriced.run(may, "", both);
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (int i = 0; i < 3; ++i) {
+    const std::string sum = repriced.db.query("SELECT sum FROM accounts WHERE user='r" + std::to_string(i) + "'");
+    EXPECT_TRUE(sum == "-150.0\n" || sum == "-600.0\n") << sum;
+  }
 }
 
 TEST(Ledgerctl, BooksPaymentsRoundedWithTheVatTakenOut) {
@@ -161,6 +220,8 @@ TEST(Ledgerctl, BooksPaymentsRoundedWithTheVatTakenOut) {
     args.insert(args.begin(), {"-T", "1998.6.3", "-u", "carl", "--", "income"});
     EXPECT_EQ(node.run(args).status, 0);
   }
+  // A finer unit is written with its decimals.
+  EXPECT_EQ(node.run({"-T", "1998.6.3", "-u", "carl", "income", "0.0035", "fine"}, "currency-precision 0.001\n").status, 0);
   EXPECT_EQ(node.statements(" accounts "),
             insert(1, "alice',19980602,120.00,'Payment") +
                 insert(2, "alice',19980602,120.00,'" + kPaymentRu + " (anton)") +
@@ -170,7 +231,7 @@ TEST(Ledgerctl, BooksPaymentsRoundedWithTheVatTakenOut) {
                 insert(6, "carl',19980602,-20.00,'VAT") +
                 insert(7, "carl',19980603,0.13,'half") + insert(8, "carl',19980603,-0.13,'half") +
                 insert(9, "carl',19980603,9999999999999.00,'Payment") +
-                insert(10, "carl',19980603,5.00,'it\\'s"));
+                insert(10, "carl',19980603,5.00,'it\\'s") + insert(11, "carl',19980603,0.004,'fine"));
 }
 
 TEST(Ledgerctl, PrintsEntriesWithoutWritingAndChecksTheMonthFormat) {
@@ -180,7 +241,8 @@ TEST(Ledgerctl, PrintsEntriesWithoutWritingAndChecksTheMonthFormat) {
     std::string text, comment, err;
   } formats[] = {
       {"\"In %02u/%u\"", "In 05/1998", ""}, {"\"%-3u|%.1x 100%%\"", "5  |7ce 100%", ""},
-      {std::string(120, 'x'), std::string(99, 'x'), ""},
+      {std::string(93, 'x') + "%02u/%u", "05/1998", fallback}, {"\"In %u\"", "05/1998", fallback},
+      {"", "05/1998", "Bad message services_in - `services_in" + fallback},
       {"\"%s in %u\"", "05/1998", "Bad message services_in - `%s in %u" + fallback},
       {"\"%u %u %u\"", "05/1998", fallback}, {"\"%n\"", "05/1998", fallback},
       {"\"%*u\"", "05/1998", fallback}, {"\"%1000u\"", "05/1998", fallback},
@@ -192,7 +254,7 @@ TEST(Ledgerctl, PrintsEntriesWithoutWritingAndChecksTheMonthFormat) {
                      "sum     = -1 020.13\ncomment = " + f.comment + "\n");
     EXPECT_TRUE(r.err.ends_with(f.err)) << r.err;
   }
-  auto r = node.run({"-n", "-u", "anton", "income", "5", "payment"}, "", " >/dev/full");
+  auto r = node.run({"-n", "-u", "anton", "income", "5", "payment"}, "", kOnce + " >/dev/full");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Can't write the entries\n");
   // Nothing written, no id drawn.

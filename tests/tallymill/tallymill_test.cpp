@@ -155,6 +155,11 @@ TEST(Tallymill, CountersArePricedIntoStatisticRowsThatARerunReplaces) {
   EXPECT_FALSE(has(log, "'tiny'")) << "an amount below 1e-6 gets no row";
   EXPECT_FALSE(has(log, "'zero'")) << "a missing counter reads as 0";
   EXPECT_TRUE(has(log, "INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES ("));
+  // The four rows take their ids with one read and one update of the counter.
+  EXPECT_EQ(countOf(log, "SELECT tabid FROM ids WHERE tabname='statistic'\nINSERT INTO ids (tabname,tabid) VALUES "
+                         "('statistic',0)\nUPDATE ids SET tabid=4 WHERE tabname='statistic'\nINSERT INTO statistic"),
+            1);
+  EXPECT_EQ(countOf(log, "tabname='statistic'"), 2) << log;
 
   EXPECT_EQ(node.query("SELECT name FROM statistic WHERE date=20240300 ORDER BY id"),
             "dialup\nmailin\nconst\nedge\n");

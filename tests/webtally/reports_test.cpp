@@ -20,6 +20,15 @@ const char kOn[] = "date=1998.5.10";
 // What the reader says of the row of May without a sum.
 const char kNoSum[] = "No sum in statistic row of `mailin', counted as 0\n";
 
+// The head and a row of an HTML statistic table.
+const std::string kStatHead =
+    "<TR><TH>Comment</TH><TH>Unit</TH><TH>Quantity</TH><TH>Price</TH><TH>Sum</TH></TR>\n";
+std::string statRow(const std::string &descr, const std::string &unit, const std::string &amount,
+                    const std::string &price, const std::string &sum) {
+  return "<TR><TD>" + descr + "</TD>\n<TD ALIGN=RIGHT>" + unit + "</TD><TD ALIGN=RIGHT><TT>" + amount +
+         "</TT></TD><TD ALIGN=RIGHT><TT>" + price + "</TT></TD><TD ALIGN=RIGHT><TT>" + sum + "</TT></TD></TR>\n";
+}
+
 // ann's account up to the report date: 100.00, 80.00 and 49.50 after the two
 // charges of 15 March (listed by comment), 49.50 after the entries of 0 (one
 // dated day 00), 39.25, then 92.24; the entry of 11 May lies after the report
@@ -170,9 +179,9 @@ TEST_F(Reports, AccountHtmlTable) {
   });
 }
 
-// total: the balance up to the date less the charges of its whole month,
-// 92.24 - 494.00 in May (every row of the month counts, shown or not) and
-// 49.50 - 2722.75 in April.
+// total: the balance up to the date less the charges of its whole month as
+// the services page totals them, 92.24 - 390.00 in May and 49.50 - 2722.75 in
+// April.
 TEST_F(Reports, BalancesAndTotals) {
   expectPages({
       {"@account total@|@account total end=1998.3.31@|@account total begin=1998.4.1 withvat@",
@@ -180,10 +189,11 @@ TEST_F(Reports, BalancesAndTotals) {
       {"@account bywords total@", "Ninety two roubles 24 kopecks92.24", ""},
       {"@account bywords width=20 shift=30 precision=1@", "Ninety two roubles", "Bad margin - 30, assumed 1\n"},
       {"@total@|@total withvat@|@total date=-0.1 precision=1@|@total precision=0@",
-       "-401.76|-482.11|-2 673|-401.76", ""},
-      {"@total bywords width=2@", "M\nin\nus\nfo\nur\nhu\nnd\nre\nd\non\ne\nro\nub\nle\ns\n76\nko\npe\nck\ns", ""},
-      {"@total bywords width=30 shift=-1@", "Minus four hundred one\nroubles 76 kopecks",
-       "Bad margin - -1, assumed 1\n"},
+       "-297.76|-357.31|-2 673|-297.76", std::string(kNoSum) + kNoSum + kNoSum},
+      {"@total bywords width=2@",
+       "M\nin\nus\ntw\no\nhu\nnd\nre\nd\nni\nne\nty\nse\nve\nn\nro\nub\nle\ns\n76\nko\npe\nck\ns", kNoSum},
+      {"@total bywords width=30 shift=-1@", "Minus two hundred ninety\nseven roubles 76 kopecks",
+       std::string(kNoSum) + "Bad margin - -1, assumed 1\n"},
   });
 }
 
@@ -244,34 +254,28 @@ TEST_F(Reports, StatisticText) {
 }
 
 TEST_F(Reports, StatisticHtml) {
-  const std::string head = "<TR><TH>Comment</TH><TH>Unit</TH><TH>Quantity</TH><TH>Price</TH><TH>Sum</TH></TR>\n";
-  auto row = [](const std::string &descr, const std::string &unit, const std::string &amount,
-                const std::string &price, const std::string &sum) {
-    return "<TR><TD>" + descr + "</TD>\n<TD ALIGN=RIGHT>" + unit + "</TD><TD ALIGN=RIGHT><TT>" + amount +
-           "</TT></TD><TD ALIGN=RIGHT><TT>" + price + "</TT></TD><TD ALIGN=RIGHT><TT>" + sum + "</TT></TD></TR>\n";
-  };
   auto group = [](const std::string &descr) {
     return "<TR><TH COLSPAN=5><FONT COLOR=#000080>" + descr + "</FONT></TH></TR>\n";
   };
   expectPages({
       {"@statistic html width=50@",
-       "<TABLE BORDER WIDTH=50%>\n<CAPTION>Services in 05/1998</CAPTION>\n" + head +
+       "<TABLE BORDER WIDTH=50%>\n<CAPTION>Services in 05/1998</CAPTION>\n" + kStatHead +
            group("Local &lt;network&gt; &amp; more") +
-           row("Port &lt;b&gt;fast&lt;/b&gt; &amp; cheap", "port", "2.00", "20.00", "40.00") +
+           statRow("Port &lt;b&gt;fast&lt;/b&gt; &amp; cheap", "port", "2.00", "20.00", "40.00") +
            group("Miscellaneous services") +
-           row("Technical support beyond two free hours", "hour", "1.00", "300.00", "300.00") +
-           group("Internet access") + row("Dial-up access, minutes", "min", "100.00", "0.50", "50.00") +
-           row("edge", "&lt;i&gt;", "0.00", "1 000.00", "0.00") +
-           row("Incoming mail, MB", "MB", "3.00", "0.00", "0.00") +
+           statRow("Technical support beyond two free hours", "hour", "1.00", "300.00", "300.00") +
+           group("Internet access") + statRow("Dial-up access, minutes", "min", "100.00", "0.50", "50.00") +
+           statRow("edge", "&lt;i&gt;", "0.00", "1 000.00", "0.00") +
+           statRow("Incoming mail, MB", "MB", "3.00", "0.00", "0.00") +
            "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR></TH>\n<TD ALIGN=RIGHT><TT>390.00<BR></TD></TR>\n</TABLE>\n",
        kNoSum},
       // altvat wins over withvat: prices with VAT, and the VAT inside the
       // total. A heading with a conversion of another kind is plain text.
       {"@statistic html begin=-0.1 end=-0.1 altvat withvat header=\"%s\"@",
-       "<TABLE BORDER WIDTH=96%>\n<CAPTION>%s</CAPTION>\n" + head +
-           row("Technical support beyond two free hours", "hour", "1.50", "360.00", "540.00") +
-           group("Internet access") + row("Dial-up access, minutes", "min", "1545.50", "0.60", "927.30") +
-           row("leased", "month", "1.00", "1 800.00", "1 800.00") +
+       "<TABLE BORDER WIDTH=96%>\n<CAPTION>%s</CAPTION>\n" + kStatHead +
+           statRow("Technical support beyond two free hours", "hour", "1.50", "360.00", "540.00") +
+           group("Internet access") + statRow("Dial-up access, minutes", "min", "1545.50", "0.60", "927.30") +
+           statRow("leased", "month", "1.00", "1 800.00", "1 800.00") +
            "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR>VAT included:</TH>\n"
            "<TD ALIGN=RIGHT><TT>3 267.30<BR>544.55</TD></TR>\n</TABLE>\n",
        "Bad format - %s\n"},
@@ -288,11 +292,11 @@ TEST_F(Reports, StatisticHtml) {
 TEST_F(Reports, FormulaFunctionsInConditions) {
   expectPages({
       {"@if value=account()==92.24@a@fi@@if value=account(1998.3.31)==49.5@b@fi@"
-       "@if value=account(1998.4.30,1998.4.1)==-10.25@c@fi@@if value=statistic()==494.001@d@fi@"
-       "@if value=statistic(-0.1)==2722.75@e@fi@@if value=statistic(1998.3.1,1998.5.31)==3216.751@f@fi@"
-       "@if value=total()==-401.76@g@fi@@if value=total(-0.1)==-2673.25@h@fi@"
+       "@if value=account(1998.4.30,1998.4.1)==-10.25@c@fi@@if value=statistic()==390@d@fi@"
+       "@if value=statistic(-0.1)==2722.75@e@fi@@if value=statistic(1998.3.1,1998.5.31)==3112.75@f@fi@"
+       "@if value=total()==-297.76@g@fi@@if value=total(-0.1)==-2673.25@h@fi@"
        "@if value=account()!=92.24@X@fi@",
-       "abcdefgh", ""},
+       "abcdefgh", std::string(kNoSum) + kNoSum + kNoSum},
   });
   // Without a user the functions fail, and with them the condition.
   site_.file("forms/nouser.html", "@if value=total()@a@fi@@if value=account()@b@fi@@if value=statistic()@c@fi@");
@@ -309,6 +313,50 @@ TEST_F(Reports, FormulaFunctionsInConditions) {
             "e_statistic: No user name given\n"
             "Cannot set value due to bad expression - statistic()\n"
             "Something wrong with argument value - value=\"statistic()\"\n");
+}
+
+// carl's June of 350, 59.9 x 0.45 (26.955, shown 26.96) and 2 x 1.2, priced by
+// tallymill and charged by ledgerctl: the services page, what he owes in June
+// and his account after the charge all say 379.36. dora's entries 0.30, -0.10
+// and -0.20 leave her account at 0, which is no debt.
+TEST_F(Reports, ChargeEqualsTheBillAndASettledAccountIsZero) {
+  site_.file("userbase/carl/user.cf", "language en\nprices half.lst\npostmaster carl@node.example\n");
+  site_.file("userbase/dora/user.cf", "language en\nprices std\npostmaster dora@node.example\n");
+  site_.file("prices/half.lst", "access 1 350\ntraffic 59.9 0.45\nports 2 1.2\n");
+  for (const char *entry : {"19980301,0.30", "19980302,-0.10", "19980303,-0.20", "19980401,5"})
+    db_.query("INSERT INTO accounts (user,date,sum,cmt) VALUES ('dora'," + std::string(entry) + ",'e')");
+  for (std::vector<std::string> args : {std::vector<std::string>{"tallymill", "-u", "carl", "-Y", "1998", "-M", "6"},
+                                        {"ledgerctl", "-T", "1998.7.1", "-u", "carl", "statistic", "1998", "6"}}) {
+    testsupport::RunSpec spec;
+    spec.program = args[0];
+    spec.args.assign(args.begin() + 1, args.end());
+    spec.etc = {{"korvix-1.3.conf", site_.config()}};
+    auto r = testsupport::run(spec);
+    EXPECT_EQ(r.status, 0) << r.err;
+  }
+  const std::string cell = "<TD ALIGN=RIGHT><TT><FONT COLOR=BLUE>";
+  expectPages(
+      {{"@statistic begin=+0.1 end=+0.1 html@|@total date=1998.6.30@|@account total end=1998.7.31@",
+        "<TABLE BORDER WIDTH=96%>\n<CAPTION>Services in 06/1998</CAPTION>\n" + kStatHead +
+            statRow("access", "-", "1.00", "350.00", "350.00") + statRow("traffic", "-", "59.90", "0.45", "26.96") +
+            statRow("ports", "-", "2.00", "1.20", "2.40") +
+            "<TR><TH COLSPAN=4 ALIGN=LEFT>Total:<BR></TH>\n<TD ALIGN=RIGHT><TT>379.36<BR></TD></TR>\n</TABLE>\n"
+            "|-379.36|-379.36",
+        ""}},
+      "carl");
+  const std::string head =
+      "<TABLE BORDER WIDTH=96%><CAPTION>Your account</CAPTION>\n"
+      "<TR><TH>Date</TH><TH>Income</TH><TH>Expense</TH><TH>Balance</TH><TH>Comment</TH></TR>\n";
+  expectPages({{"@account html lines=1 end=1998.3.31@@account html begin=1998.4.1@"
+                "@if value=account(1998.3.31)<0@debt@else@settled@fi@",
+                head + "<TR><TD ALIGN=RIGHT>03.03.1998</TD><TD></TD><TD></TD>" + cell +
+                    "0.20</FONT></TT></TD><TD>Balance brought forward</TD></TR>\n"
+                    "<TR><TD ALIGN=RIGHT>03.03.1998</TD><TD></TD><TD ALIGN=RIGHT><TT><FONT COLOR=RED>-0.20</FONT></TT></TD>" +
+                    cell + "0.00</FONT></TT></TD><TD>e</TD></TR>\n</TABLE>\n" + head +
+                    "<TR><TD ALIGN=RIGHT>01.04.1998</TD>" + cell + "5.00</FONT></TT></TD><TD></TD>" + cell +
+                    "5.00</FONT></TT></TD><TD>e</TD></TR>\n</TABLE>\nsettled",
+                ""}},
+              "dora");
 }
 
 // boris reads Russian (KOI8-R): 500.00 paid, 10.00 charged in May.

@@ -45,6 +45,10 @@ void appendDate(std::string *statement, const char *condition, const Date &d) {
   *statement += text;
 }
 
+// A balance is kept rounded like the entries it adds up, so that an account
+// whose entries cancel out is 0, not a binary residue shown as a debt.
+double keptBalance(double sum) { return roundTo(sum, currencyPrecision); }
+
 }  // namespace
 
 int parseAccountRow(AccountEntry *entry, char **row) {
@@ -93,7 +97,7 @@ double accountBalance(const char *account, const Date *to, const Date *from) {
   if (!result) return 0;
   double balance = 0;
   AccountEntry entry;
-  while (nextAccount(result, &entry)) balance += entry.sum;
+  while (nextAccount(result, &entry)) balance = keptBalance(balance + entry.sum);
   sqlFreeResult(result);
   if (whole && strlen(account) < sizeof cachedAccount) {
     strnzcpy(cachedAccount, account, sizeof cachedAccount);
@@ -119,7 +123,7 @@ AccountEntry *lastAccounts(const char *account, unsigned count, AccountEntry *ou
   MsqlResult *result = selectAccounts(account, to, from, kOrdered);
   AccountEntry entry = {};
   while (nextAccount(result, &entry)) {
-    balance += entry.sum;
+    balance = keptBalance(balance + entry.sum);
     entry.balance = balance;
     size_t at = read % want;
     if (at == room) {

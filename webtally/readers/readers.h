@@ -46,13 +46,16 @@ bool nextAccount(MsqlResult *result, AccountEntry *entry);
 // failed (no connection, or refused).
 MsqlResult *selectAccounts(const char *account, const Date *to, const Date *from, bool ordered);
 // The sum of the account's entries from `from' (null: the first) to `to'
-// (null: the report date). The balance of the whole account up to the report
-// date is cached for one account name at a time and served again without a
-// query; a null account empties the cache and returns 0.
+// (null: the report date), kept rounded to currency-precision as it is added
+// up (so entries that cancel out give exactly 0). The balance of the whole
+// account up to the report date is cached for one account name at a time and
+// served again without a query; a null account empties the cache and
+// returns 0.
 double accountBalance(const char *account, const Date *to, const Date *from);
 // The last `count' (0 counts as 1) entries of the account in the range, oldest
 // first (a day is ordered by comment), each with the running balance of the
-// account after it: with `from', entries before `from' count in it.
+// account after it, kept rounded as accountBalance keeps it: with `from',
+// entries before `from' count in it.
 //
 // With `out' (room for `count' entries) the list is written there and `out'
 // returned. Without, a new array is returned, which the caller frees with
@@ -97,5 +100,14 @@ MsqlResult *selectStatCurrent(const char *user);
 // Reads the next row into row, texts cut to 16 characters. Rows without a
 // name, group or amount are skipped. kStatNoRecord leaves the result alone.
 int nextStat(StatRow *row, MsqlResult *result);
-// Empties row and adds the sums of all remaining rows of result into its sum.
+// A row whose amount is below this in magnitude is no charge: the services
+// page leaves it out.
+constexpr double kStatLeastAmount = 1e-6;
+// What a row adds to its month's charges, its sum times factor (1 + taxes for
+// prices with VAT, else 1) rounded to currency-precision as the services page
+// shows it; 0 for a row that the page leaves out.
+double statCharge(const StatRow &row, double factor = 1);
+// Empties row and puts into its sum the month's charges of all remaining rows
+// of result: the sum of their statCharge, so that it equals the total of the
+// services page.
 int sumStat(StatRow *row, MsqlResult *result);

@@ -1,8 +1,11 @@
 // Priced usage rows of table `statistic', read a month at a time; webtally's
 // reports show them and ledgerctl books their sum.
 
+#include <cmath>
 #include <cstdlib>
 
+#include "config.h"
+#include "currency.h"
 #include "memory.h"
 #include "misc.h"
 #include "readers.h"
@@ -40,10 +43,16 @@ int nextStat(StatRow *row, MsqlResult *result) {
   return kStatEnd;
 }
 
+double statCharge(const StatRow &row, double factor) {
+  if (std::fabs(row.amount) < kStatLeastAmount) return 0;
+  return roundTo(factor * row.sum, currencyPrecision);
+}
+
 int sumStat(StatRow *row, MsqlResult *result) {
   if (!row) return kStatNoRecord;
   *row = StatRow{};
   StatRow each;
-  while (nextStat(&each, result) == kStatRead) row->sum += each.sum;
+  while (nextStat(&each, result) == kStatRead)
+    row->sum = roundTo(row->sum + statCharge(each), currencyPrecision);
   return kStatRead;
 }
