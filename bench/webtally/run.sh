@@ -42,21 +42,26 @@ if [ -d /dev/shm ] && [ -w /dev/shm ]; then base=/dev/shm; fi
 work=$(mktemp -d "$base/webtally-bench.XXXXXX")
 server=
 web=
-stop() {
-  if [ -n "$1" ]; then
-    kill "$1" 2>/dev/null || true
-    wait "$1" 2>/dev/null || true
-  fi
-}
 cleanup() {
   # lighttpd runs under with-etc, which ends once the server has ended.
-  if [ -n "$web" ] && [ -s "$work/web/lighttpd.pid" ]; then kill "$(cat "$work/web/lighttpd.pid")" 2>/dev/null || true; fi
-  stop "$web"
-  stop "$server"
+  [ -s "$work/web/lighttpd.pid" ] && kill "$(cat "$work/web/lighttpd.pid")" 2>/dev/null
+  [ -n "$server" ] && kill "$server" 2>/dev/null
+  for pid in $web $server; do wait "$pid" 2>/dev/null; done
   rm -rf "$work"
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+# Waits up to 10 seconds for a command to succeed while process $1 runs.
+up() {
+  pid=$1
+  shift
+  i=0
+  until "$@"; do
+    kill -0 "$pid" 2>/dev/null && [ $i -lt 200 ] || return 1
+    sleep 0.05
+    i=$((i + 1))
+  done
+}
 
 home=$work/home
 mkdir -p "$home/forms" "$home/locks" "$home/userbase/ann" "$work/db" "$work/etc/upper" "$work/etc/work" "$work/web/htdocs"
@@ -113,9 +118,7 @@ PY
 "$bin/dbserver" -D "$work/db" --init bench >/dev/null
 "$bin/dbserver" -D "$work/db" -s "$work/db.sock" -l "$work/statements.log" >"$work/db.out" 2>&1 &
 server=$!
-i=0
-while [ ! -S "$work/db.sock" ] && [ $i -lt 200 ]; do sleep 0.05; i=$((i + 1)); done
-[ -S "$work/db.sock" ] || { echo "run.sh: the database server did not start" >&2; exit 1; }
+up "$server" test -S "$work/db.sock" || { echo "run.sh: the database server did not start" >&2; exit 1; }
 "$bin/benchreplay" "$work/db.sock" bench "$work/rows.sql" >/dev/null
 
 run() {
@@ -136,9 +139,8 @@ for page in services totals; do
 done
 
 printf 'ann:secret\n' > "$work/web/users"
-for attempt in 1 2 3 4 5; do
-  port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
-  cat > "$work/web/lighttpd.conf" <<CONF
+port=$(python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+cat > "$work/web/lighttpd.conf" <<CONF
 server.modules = ("mod_alias", "mod_auth", "mod_authn_file", "mod_cgi")
 server.document-root = "$work/web/htdocs"
 server.bind = "127.0.0.1"
@@ -152,20 +154,10 @@ auth.backend = "plain"
 auth.backend.plain.userfile = "$work/web/users"
 auth.require = ("/cgi-bin/" => ("method" => "basic", "realm" => "bench", "require" => "valid-user"))
 CONF
-  rm -f "$work/web/lighttpd.pid"
-  run /usr/sbin/lighttpd -D -f "$work/web/lighttpd.conf" &
-  web=$!
-  i=0
-  while ! curl -s -o /dev/null "http://127.0.0.1:$port/" && [ $i -lt 100 ]; do
-    kill -0 "$web" 2>/dev/null || break
-    sleep 0.05
-    i=$((i + 1))
-  done
-  curl -s -o /dev/null "http://127.0.0.1:$port/" && break
-  stop "$web"
-  web=
-done
-[ -n "$web" ] || { echo "run.sh: lighttpd did not start:" >&2; cat "$work/web/error.log" >&2; exit 1; }
+run /usr/sbin/lighttpd -D -f "$work/web/lighttpd.conf" &
+web=$!
+up "$web" curl -s -o /dev/null "http://127.0.0.1:$port/" ||
+  { echo "run.sh: lighttpd did not start:" >&2; cat "$work/web/error.log" >&2; exit 1; }
 
 url() { echo "http://127.0.0.1:$port/cgi-bin/$1?$(query "$2")"; }
 # Seconds for $requests requests of a URL over one connection.
