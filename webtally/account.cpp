@@ -172,7 +172,7 @@ void cmdAccount(FILE *out, UserConf *user, char *args) {
   int32_t width = std::min(a[WIDTH].set ? a[WIDTH].value.integer : kReportTextWidth, kReportMaxWidth);
 
   if (a[BYWORDS].set || a[TOTAL].set) {
-    double balance = accountBalance(user->accname, dateArg(a[END]), dateArg(a[BEGIN]));
+    double balance = requestBalance(user->accname, dateArg(a[END]), dateArg(a[BEGIN]));
     if (a[WITHVAT].set) balance += *taxesValue * balance;
     if (a[BYWORDS].set) writeWords(out, balance, unit, width, a[SHIFT].set ? a[SHIFT].value.integer : 1);
     if (a[TOTAL].set) fputs(formatMoney(balance, unit), out);

@@ -50,7 +50,7 @@ bool e_account(double *out, ArgSlot *args) {
     return false;
   }
   const Date *from = missing(args[1].date) ? nullptr : args[1].date;
-  *out = accountBalance(boundAccountName, args[0].date, from);
+  *out = requestBalance(boundAccountName, args[0].date, from);
   return true;
 }
 
@@ -66,12 +66,12 @@ bool e_total(double *out, ArgSlot *args) {
   month[0].date = &first;
   month[1].date = args[0].date;
   double charges;
-  if (!e_statistic(&charges, month)) {
+  if (!requestStatistic(&charges, month)) {
     error("Cannot read statistic");
     return false;
   }
   // Both are kept rounded; so is their difference, so that what is owed is
   // exactly 0 when balance and charges match.
-  *out = roundTo(accountBalance(boundAccountName, args[0].date, nullptr) - charges, currencyPrecision);
+  *out = roundTo(requestBalance(boundAccountName, args[0].date, nullptr) - charges, currencyPrecision);
   return true;
 }

@@ -12,7 +12,7 @@ const char *const kOneDate[] = {""};
 
 const Symbol userFunctions[] = {
     {"account", SYM_FUNCTION, 0, e_account, "DD", kTwoDates},
-    {"statistic", SYM_FUNCTION, 0, e_statistic, "DD", kTwoDates},
+    {"statistic", SYM_FUNCTION, 0, requestStatistic, "DD", kTwoDates},
     {"total", SYM_FUNCTION, 0, e_total, "D", kOneDate},
     {nullptr, SYM_VALUE, 0, nullptr, nullptr, nullptr},
 };

@@ -23,8 +23,9 @@
 // Modules: webtally (entry, runForm), cgi (query decoding, output helpers),
 // formconfig (the form table), forms (the interpreter, the form openers and
 // the command table), bool (conditionals), include, args (command
-// arguments), user_funcs (binding of the formula functions) and one file per
-// group of commands.
+// arguments), user_funcs (binding of the formula functions), sumcache (the
+// sums of the reports, read once per request) and one file per group of
+// commands.
 #pragma once
 
 #include <cstdint>
@@ -217,6 +218,15 @@ void bindUser(const char *user, const char *account);
 bool e_account(double *out, ArgSlot *args);
 bool e_statistic(double *out, ArgSlot *args);
 bool e_total(double *out, ArgSlot *args);
+
+// ---- Sums read once per request (sumcache) ----
+
+// accountBalance(account, to, from), read once per request for each account
+// and date range (to null is the report date).
+double requestBalance(const char *account, const Date *to, const Date *from);
+// e_statistic(out, args), read once per request for each bound user and pair
+// of dates; a failed read is not remembered.
+bool requestStatistic(double *out, ArgSlot *args);
 
 // ---- Command handlers ----
 

@@ -11,7 +11,9 @@
 # database initialised the same way, on the same server. Each size runs
 # twice: with the databases in memory (/dev/shm) and on the disk. Printed per
 # size and place: users per second, tallymill's peak resident memory, the
-# ratio of tallymill's wall time to the replay's, and at the end the ratio of
+# ratio of tallymill's wall time to the replay's, tallymill's statements per
+# user (exact counts from the log: in all and by statement and table, against
+# the target of at most services + 4 per user), and at the end the ratio of
 # the disk run's wall time to the memory run's.
 #
 # Both wall times are of the whole process (start to exit), measured by
@@ -86,6 +88,19 @@ server_cpu() {
 # A field of a benchtime report: value KEY FILE.
 value() {
   awk -v key="$1" '{ for (i = 1; i < NF; i++) if ($i == key) print $(i + 1) }' "$2"
+}
+
+# Statements of a log file per user, in all and by kind (statement word and
+# table), with the target of at most services + 4: per_user FILE USERS ROWS.
+per_user() {
+  awk -v u="$2" -v r="$3" '{
+    t = $2
+    if ($1 != "UPDATE") for (i = 2; i < NF; i++) if ($i == "FROM" || $i == "INTO") { t = $(i + 1); break }
+    n[$1 " " t]++
+  } END {
+    printf "   statements per user %.2f (target: at most services + 4 = %.2f)\n", NR / u, r / u + 4
+    for (k in n) printf "     %-18s %8d  %6.2f per user\n", k, n[k], n[k] / u | "sort"
+  }' "$1"
 }
 
 # The tables tallymill writes, in a fixed order, for comparing two databases.
@@ -163,8 +178,10 @@ run_place() {
     printf "   tallymill  %8.2f s wall %7.2f s cpu (server %7.2f s cpu)  %7.1f users/s  peak %d kB\n", tm, tc, ts, u / tm, rss
     printf "   replay     %8.2f s wall %7.2f s cpu (server %7.2f s cpu)\n", rp, rc, rs
     printf "   ratio      %8.3f\n", tm / rp }'
+  # The same statements in both places: their count is shown once.
+  [ "$place" = disk ] || per_user "$db/tallymill.sql" "$users" "$rows"
   summary="$summary$(awk -v u="$users" -v p="$place" -v s="$statements" -v tm="$tm" -v rss="$rss" -v rp="$rp" 'BEGIN {
-    printf "%7d %-6s %11d %12.2f %9.1f %8d %9.2f %6.3f", u, p, s, tm, u / tm, rss, rp, tm / rp }')
+    printf "%7d %-6s %11d %9.2f %12.2f %9.1f %8d %9.2f %6.3f", u, p, s, s / u, tm, u / tm, rss, rp, tm / rp }')
 "
   eval "seconds_$place=\$tm"
   rm -rf "$db"
@@ -197,7 +214,7 @@ done
 
 echo
 echo "== summary (ratio: tallymill's wall time over the replay's; target: at most 1.2, and peak memory flat)"
-echo "  users place   statements  tallymill s   users/s  peak kB  replay s  ratio"
+echo "  users place   statements  per user  tallymill s   users/s  peak kB  replay s  ratio"
 printf '%s' "$summary"
 echo
 echo "== on disk against in memory (tallymill's wall time; target: at most 2x)"

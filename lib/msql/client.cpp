@@ -171,18 +171,13 @@ bool formatRequest(int command, const char *arg, const char *what) {
   return true;
 }
 
-// Reads one reply into the cleared packet buffer; its length, 0 or less when
-// the connection is lost.
-int readReply(int sock) {
-  memset(msqlPacket, 0, kMsqlPacketSize);
-  return readPkt(sock);
-}
-
 // Sends the request in the packet buffer and reads the reply (a failed send
-// shows up as a failed read).
+// shows up as a failed read): its length, 0 or less when the connection is
+// lost. Replies are NUL-terminated where they end, so the buffer is not
+// cleared before.
 int exchange(int sock) {
   writePkt(sock);
-  return readReply(sock);
+  return readPkt(sock);
 }
 
 void freeQueryData(MsqlDataNode *row) {
@@ -275,7 +270,7 @@ int readQueryData(int sock, int width, bool fieldRows, MsqlDataNode **list) {
   MsqlDataNode **tail = list;
   int count = 0;
   for (;;) {
-    int length = readReply(sock);
+    int length = readPkt(sock);
     if (length <= 0) {
       goneAway(sock);
       break;
@@ -455,7 +450,7 @@ int connectTcp(const char *host) {
 // Reads a reply of the handshake. false, with the connection closed and the
 // error text set, when the connection is lost or the reply is an error.
 bool handshakeReply(int sock) {
-  if (readReply(sock) <= 0) {
+  if (readPkt(sock) <= 0) {
     goneAway(sock);
     return false;
   }

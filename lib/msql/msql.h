@@ -58,12 +58,18 @@ extern const char *const msqlCommandNames[11];
 // NUL-terminated text; replies are read into it and NUL-terminated.
 extern char *msqlPacket;
 
-// Points msqlPacket at the payload of the packet buffer.
+// Points msqlPacket at the payload of the packet buffer and drops what the
+// read buffer holds.
 void initNet();
 // Sends the NUL-terminated text in msqlPacket as one frame, repeating partial
 // writes. 0, or -1 when a write fails or the text exceeds kMsqlPacketSize.
+// Bytes still in the read buffer are dropped: they cannot belong to the
+// reply to this request.
 int writePkt(int fd);
-// Reads one frame into msqlPacket and NUL-terminates it. Returns the payload
+// Reads one frame into msqlPacket and NUL-terminates it (the rest of the
+// buffer is left as it was). Frames are taken from a read buffer of the
+// process that one read fills with what the socket holds; its bytes belong
+// to one socket and are dropped when another is read. Returns the payload
 // length (0 or below for an empty frame), or -1 when the peer closed, a read
 // failed or timed out (see alarmHandler), or the frame announces more than
 // kMsqlPacketSize bytes ("Packet too large (%d)" on standard error; the rest

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -18,18 +19,59 @@ char packetBuffer[4 + kMsqlPacketSize + 1];
 
 volatile sig_atomic_t readTimedOut = 0;
 
-// Reads exactly size bytes. false when a read returns 0 or less (an
-// interrupted read is repeated unless the time-out flag is set).
+// Replies are read through this buffer: one read takes what the socket
+// holds, often a whole answer of many frames, and frames are taken from it.
+// The bytes held belong to readFd's connection. They are dropped when
+// another socket is read, when a request is sent (a whole reply has been
+// read by then), after a failed read and by initNet, so nothing of one
+// connection is ever read as part of another.
+char readBuffer[16384];
+size_t readStart = 0, readEnd = 0;
+int readFd = -1;
+
+void dropBuffered() {
+  readStart = readEnd = 0;
+  readFd = -1;
+}
+
+// Reads exactly size bytes, first from the buffer; a rest at least as large
+// as the buffer is read straight into place. false when a read returns 0 or
+// less (an interrupted read is repeated unless the time-out flag is set).
 bool readFully(int fd, char *to, size_t size) {
+  if (fd != readFd) {
+    dropBuffered();
+    readFd = fd;
+  }
   size_t got = 0;
   while (got < size) {
-    ssize_t n = read(fd, to + got, size - got);
+    if (readStart < readEnd) {
+      size_t n = std::min(size - got, readEnd - readStart);
+      memcpy(to + got, readBuffer + readStart, n);
+      readStart += n;
+      got += n;
+      continue;
+    }
+    bool direct = size - got >= sizeof readBuffer;
+    ssize_t n = direct ? read(fd, to + got, size - got) : read(fd, readBuffer, sizeof readBuffer);
     if (readTimedOut) return false;
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;
-    got += static_cast<size_t>(n);
+    if (direct) {
+      got += static_cast<size_t>(n);
+    } else {
+      readStart = 0;
+      readEnd = static_cast<size_t>(n);
+    }
   }
   return true;
+}
+
+// readPkt's failure: -1, with the alarm cancelled and nothing kept of the
+// connection's bytes.
+int readFailed() {
+  alarm(0);
+  dropBuffered();
+  return -1;
 }
 
 }  // namespace
@@ -41,7 +83,10 @@ const char *const msqlCommandNames[11] = {
 
 char *msqlPacket = packetBuffer + 4;
 
-void initNet() { msqlPacket = packetBuffer + 4; }
+void initNet() {
+  msqlPacket = packetBuffer + 4;
+  dropBuffered();
+}
 
 void intToBuf(char *buf, int value) {
   uint32_t v = static_cast<uint32_t>(value);
@@ -62,6 +107,7 @@ void alarmHandler(int) {
 int writePkt(int fd) {
   size_t length = strnlen(msqlPacket, kMsqlPacketSize + 1);
   if (length > static_cast<size_t>(kMsqlPacketSize)) return -1;
+  dropBuffered();
   intToBuf(packetBuffer, static_cast<int>(length));
   size_t total = length + 4, done = 0;
   while (done < total) {
@@ -76,24 +122,17 @@ int writePkt(int fd) {
 int readPkt(int fd) {
   readTimedOut = 0;
   char header[4];
-  if (!readFully(fd, header, sizeof header)) {
-    alarm(0);
-    return -1;
-  }
+  if (!readFully(fd, header, sizeof header)) return readFailed();
   int length = bufToInt(header);
   if (length > kMsqlPacketSize) {
     fprintf(stderr, "Packet too large (%d)\n", length);
-    alarm(0);
-    return -1;
+    return readFailed();
   }
   if (length <= 0) {
     msqlPacket[0] = '\0';
     return length;
   }
-  if (!readFully(fd, msqlPacket, static_cast<size_t>(length))) {
-    alarm(0);
-    return -1;
-  }
+  if (!readFully(fd, msqlPacket, static_cast<size_t>(length))) return readFailed();
   msqlPacket[length] = '\0';
   return length;
 }

@@ -100,6 +100,9 @@ void unlockIds(const char *table);
 //
 // A language null or "" stands for the setting `language'. A catalogue text
 // under "sgrp_" + group name or "serv_" + service name wins over the tables.
+// Each text is asked of the tables once per process and then remembered,
+// with what the process itself inserts or updates; changes made meanwhile by
+// other processes are not seen.
 
 // The short name ("misc" or "s" and eight digits) of a group description,
 // taken from `sgroups' or made and inserted on first use. Library-owned, valid

@@ -343,3 +343,58 @@ TEST_F(MsqlPeer, DroppedConnectionDoesNotEndTheProcess) {
   sigaction(SIGPIPE, nullptr, &now);
   EXPECT_EQ(now.sa_handler, SIG_IGN);
 }
+
+TEST_F(MsqlPeer, LongAnswersAreReadWhole) {
+  struct Case {
+    const char *what;
+    int rows;
+    size_t rowSize;  // bytes of the one column
+    size_t piece;    // the peer sends the answer in pieces of this many bytes; 0: at once
+    bool lost;       // the peer hangs up halfway through the answer
+  } cases[] = {
+      {"many small rows", 3000, 8, 0, false},
+      {"rows across the ends of the read buffer, in pieces", 400, 250, 4099, false},
+      {"lost halfway", 400, 250, 0, true},
+      {"rows larger than the read buffer", 3, 20000, 5000, false},
+  };
+  const std::string field = testpeer::frameOf(rowOf({"t", "a", "2", "40000", "N", "N"}));
+  for (const Case &c : cases) {
+    std::vector<std::string> texts;
+    std::string answer = testpeer::frameOf("1:1\n");
+    for (int i = 0; i < c.rows; ++i) {
+      std::string text = std::to_string(i) + ":";
+      text.resize(c.rowSize, static_cast<char>('a' + i % 26));
+      texts.push_back(text);
+      answer += testpeer::frameOf(rowOf({text}));
+    }
+    answer += testpeer::frameOf("-100:\n") + field + testpeer::frameOf("-100:\n");
+    if (c.lost) answer.resize(answer.size() / 2);
+    ScriptedPeer &p = peer().greet().expect();
+    for (size_t at = 0; at < answer.size(); at += c.piece ? c.piece : answer.size())
+      p.raw(answer.substr(at, c.piece ? c.piece : answer.size())).pause(1);
+    // The next answer on the connection is read as it is.
+    if (!c.lost) p.expect().frame("1:1\n").frame("4:next").frame("-100:\n").raw(field).frame("-100:\n");
+    int sock = connectTo(p);
+    ASSERT_GE(sock, 0) << c.what << ": " << msqlErrMsg;
+    if (c.lost) {
+      EXPECT_EQ(msqlQuery(sock, "SELECT a FROM t"), -1) << c.what;
+      EXPECT_STREQ(msqlErrMsg, "MSQL server has gone away") << c.what;
+      EXPECT_EQ(msqlStoreResult(), nullptr) << c.what;
+      continue;
+    }
+    ASSERT_EQ(msqlQuery(sock, "SELECT a FROM t"), 0) << c.what << ": " << msqlErrMsg;
+    MsqlResult *r = msqlStoreResult();
+    ASSERT_NE(r, nullptr) << c.what;
+    std::vector<std::string> got;
+    while (MsqlRow row = msqlFetchRow(r)) got.push_back(row[0]);
+    msqlFreeResult(r);
+    EXPECT_EQ(got, texts) << c.what;
+    ASSERT_EQ(msqlQuery(sock, "SELECT a FROM t"), 0) << c.what << ": " << msqlErrMsg;
+    r = msqlStoreResult();
+    ASSERT_NE(r, nullptr) << c.what;
+    EXPECT_EQ(r->numRows, 1) << c.what;
+    EXPECT_STREQ(msqlFetchRow(r)[0], "next") << c.what;
+    msqlFreeResult(r);
+    msqlClose(sock);
+  }
+}

@@ -33,11 +33,16 @@ TEST(ServiceGroups, NamesComeFromTheTableOrAreMadeOnFirstUse) {
   ASSERT_TRUE(node.db.start());
   ASSERT_EQ(node.drive({"query", "INSERT INTO ids (tabname,tabid) VALUES ('sgroups',6)"}).status, 0);
   auto r = node.drive({"sgname", "Dial-up access", "en", "sgname", "Dial-up access", "en",
-                       "sgname", "Other services", "", "sgname", "Dial-up access", "ru"});
+                       "sgname", "Other services", "", "sgname", "Dial-up access", "ru",
+                       "sgdescr", "s00000009", "ru"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
-            "sgname s00000007\nsgname s00000007\nsgname misc\nsgname s00000009\n");
+            "sgname s00000007\nsgname s00000007\nsgname misc\nsgname s00000009\n"
+            "sgdescr Dial-up access\n");
   auto log = node.statements();
+  // Each description is asked once; a group made here is known by its name.
+  EXPECT_EQ(countPrefix(log, "SELECT name FROM sgroups"), 3u);
+  EXPECT_EQ(countPrefix(log, "SELECT descr FROM sgroups"), 0u);
   EXPECT_EQ(countOf(log, "INSERT INTO sgroups (id,lang,name,descr) VALUES "
                          "(7,'en','s00000007','Dial-up access')"),
             1u);
@@ -63,15 +68,17 @@ TEST(ServiceGroups, CatalogueTextWinsOverTheTable) {
                 .status,
             0);
   auto r = node.drive({"sgdescr", "misc", "", "sgdescr", "s00000042", "en", "sgdescr",
-                       "s00000043", "en", "sgdescr", "s00000099", "en"});
+                       "s00000043", "en", "sgdescr", "s00000099", "en", "sgdescr", "s00000043",
+                       "en", "sgdescr", "s00000099", "en"});
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out,
             "sgdescr Other services\nsgdescr Catalogue group\nsgdescr Dial-up access\n"
-            "sgdescr Other services\n");
+            "sgdescr Other services\nsgdescr Dial-up access\nsgdescr Other services\n");
   auto log = node.statements();
   EXPECT_EQ(countPrefix(log, "SELECT descr FROM sgroups WHERE name='misc'"), 0u);
   EXPECT_EQ(countPrefix(log, "SELECT descr FROM sgroups WHERE name='s00000042'"), 0u);
   EXPECT_EQ(countOf(log, "SELECT descr FROM sgroups WHERE name='s00000043' AND lang='en'"), 1u);
+  EXPECT_EQ(countOf(log, "SELECT descr FROM sgroups WHERE name='s00000099' AND lang='en'"), 1u);
 
   // A service with a catalogue text leaves `snames' alone.
   r = node.drive({"sndescr", "web", "Web from the price list", "en", "sndescr", "web", "@null",
@@ -96,6 +103,8 @@ TEST(ServiceNames, DescriptionsFollowThePriceList) {
             "sndescr Mail traffic\nsndescr Mail traffic\nsndescr Mail traffic\n"
             "sndescr Mail volume\nsndescr Mail volume\nsndescr ftp\n");
   auto log = node.statements();
+  // Asked once per service; what was written answers afterwards.
+  EXPECT_EQ(countPrefix(log, "SELECT descr FROM snames"), 2u);
   EXPECT_EQ(countOf(log, "INSERT INTO snames (id,lang,name,descr) VALUES "
                          "(1,'en','mail','Mail traffic')"),
             1u);

@@ -309,6 +309,7 @@ TEST(Tallymill, TextModeInputAndOutputForms) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(readFile(node.home + "/userbase/a/amy/old.txt"), "20240300 amy calls misc 1.000000 - 2.000000 calls\n");
   EXPECT_EQ(readFile(node.home + "/userbase/b/bob/old.txt"), "20240300 bob calls misc 2.000000 - 4.000000 calls\n");
+  EXPECT_EQ(countOf(node.statements(), "SELECT descr FROM snames"), 1) << "a description is asked once per run";
 
   // One shared file, in walk order.
   std::string shared = node.tmp.sub("all.txt");

@@ -93,7 +93,11 @@ class Reports : public testing::Test {
   }
 
   Site site_;
-  testsupport::DbServer db_{site_.tmp.sub("db")};
+  testsupport::DbServer db_{site_.tmp.sub("db"), [] {
+                              testsupport::DbServer::Options o;
+                              o.statementLog = true;
+                              return o;
+                            }()};
 };
 
 }  // namespace
@@ -357,6 +361,35 @@ TEST_F(Reports, ChargeEqualsTheBillAndASettledAccountIsZero) {
                     "5.00</FONT></TT></TD><TD>e</TD></TR>\n</TABLE>\nsettled",
                 ""}},
               "dora");
+}
+
+// Within one request each description, balance and charge sum is read once:
+// the statements of whole pages, counted in the server's log.
+TEST_F(Reports, PagesReadEachDescriptionAndSumOnce) {
+  struct Case {
+    std::string form;
+    size_t statements;
+  } cases[] = {
+      // A select per month shown; five services and two groups described
+      // from the tables (the others by the catalogue).
+      {"@statistic begin=-0.2@@statistic html begin=-0.1@", 5 + 5 + 2},
+      // total() four times, as the sample node's page has it: the balance
+      // and the month's charges.
+      {"@if value=total()<0@@total@ @print value=0-total() bywords@@fi@@total withvat@", 2},
+      // The same balance behind account and account(); another range is another read.
+      {"@account total@@if value=account()==92.24@@fi@@if value=account(1998.5.10)@@fi@"
+       "@account total end=1998.3.31@@if value=statistic()+statistic()@@fi@",
+       3},
+  };
+  for (const Case &c : cases) {
+    size_t before = db_.statements().size();
+    auto r = site_.page(c.form, {kOn});
+    EXPECT_EQ(r.status, 0) << c.form;
+    std::string sent = db_.statements().substr(before);
+    size_t statements = 0;
+    for (char ch : sent) statements += ch == '\n';
+    EXPECT_EQ(statements, c.statements) << c.form << "\n" << sent;
+  }
 }
 
 // boris reads Russian (KOI8-R): 500.00 paid, 10.00 charged in May.
