@@ -55,8 +55,11 @@ const char *commentKey = "";
 // statistic: an account that holds an entry with the very comment already is
 // not charged again.
 bool chargeOnce = false;
-// Set when a user's user.cf could not be read in the current pass.
-bool userUnread = false;
+// Set when a user of the current pass was skipped or refused: his user.cf
+// unreadable, his sum refused, his month or account unreadable.
+bool userSkipped = false;
+// Set when a user of an -a walk was skipped or refused: the run ends with 2.
+bool walkIncomplete = false;
 char monthText[kMonthTextSize];
 
 // The user being booked; an empty name means that none is loaded.
@@ -97,7 +100,7 @@ bool loadUser(const char *name) {
   if (!*user.name || strcmp(user.name, name) != 0) {
     if (!getUserConf(&user, name)) {
       forgetUser();
-      userUnread = true;
+      userSkipped = true;
       return false;
     }
   }
@@ -156,6 +159,7 @@ bool mayCharge(const char *account, const char *comment) {
     result = sqlStoreResult();
   if (!result) {
     error("Can't read account `%s', `%s' not booked", account, comment);
+    userSkipped = true;
     return false;
   }
   const bool held = sqlFetchRow(result) != nullptr;
@@ -172,6 +176,7 @@ void bookEntry(const char *name) {
   if (!loadUser(name)) return;
   if (!isBookableSum(entrySum)) {
     error("Bad sum for `%s' - %g, nothing booked", name, entrySum);
+    userSkipped = true;
     return;
   }
   // Tested as it would be written: a residue that rounds to 0 is no entry.
@@ -214,23 +219,32 @@ bool addAccountEntry(const char *name) {
 // month. Always true, so a walk goes on.
 bool statisticToAccount(const char *name) {
   if (!loadUser(name)) return true;
+  MsqlResult *month = selectStat(name, statYear, statMonth);
+  if (!month) {
+    error("Can't read the statistic of `%s' for %02u/%u, not charged", name, statMonth, statYear);
+    userSkipped = true;
+    forgetUser();
+    return true;
+  }
   StatRow total;
-  sumStat(&total, selectStat(name, statYear, statMonth));
+  sumStat(&total, month);
   entrySum = -total.sum;
   commentKey = monthComment();
   return addAccountEntry(name);
 }
 
-// One pass of a booking. A user named by -u whose user.cf cannot be read ends
-// the run with status 1; in a walk such a user is only skipped.
+// One pass of a booking. A user named by -u who is skipped or refused ends
+// the run with status 1; in a walk such a user is only skipped, and the run
+// ends with status 2.
 void bookPass(UserCallback booking) {
-  userUnread = false;
+  userSkipped = false;
   if (allUsers) {
     forEachUser(booking);
+    walkIncomplete = walkIncomplete || userSkipped;
     return;
   }
   booking(oneUser);
-  if (userUnread) {
+  if (userSkipped) {
     sqlClose();
     exit(1);
   }
@@ -373,7 +387,7 @@ int ledgerctlMain(int argc, char **argv) {
   sqlClose();
   // Entries printed with -n that did not all get out must not pass for done.
   if (fflush(stdout) != 0 || ferror(stdout)) fatal(1, "Can't write the entries");
-  return 0;
+  return walkIncomplete ? 2 : 0;
 }
 
 }  // namespace

@@ -132,30 +132,39 @@ TEST(Ledgerctl, ChargesEachUsersMonthOnceIntoHisAccount) {
       "Can't get configuration for 'bob', error #2\nError reading configuration for `bob'\n";
   const std::string his = kServicesRu + " 05/1998 (anton)";
   // The three forms of the month: the second and third run find it booked.
+  // bob is skipped, so a walk ends with 2.
   auto r = node.run({"-T", "98.6.1", "-a", "statistic", "98", "5"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "No sum in statistic row of `ftp', counted as 0\n" + unread);
   r = node.run({"-T", "1998.6.2", "-a", "statistic", "199805"});
-  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.status, 2);
   EXPECT_TRUE(r.err.ends_with("Account `alice' already holds `" + his + "', not charged again\n" +
                               unread))
       << r.err;
   r = node.run({"-n", "-a", "statistic", "1998", "5"});
   EXPECT_EQ(r.out, "");
+  // A month already charged is no failure; a sum refused is.
+  r = node.run({"-u", "alice", "statistic", "1998", "5"});
+  EXPECT_EQ(r.status, 0);
   r = node.run({"-u", "carl", "statistic", "1998", "6"});
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "Bad sum for `carl' - -1e+13, nothing booked\n");
+  // A walk of carl alone.
+  r = node.run({"-a", "statistic", "1998", "6"}, "userbase-dir " + node.home + "/userbase/c\n");
+  EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "Bad sum for `carl' - -1e+13, nothing booked\n");
   const std::string check = "SELECT id FROM accounts WHERE user='alice' AND cmt='";
   const std::string checks = check + "Services in 05/1998'\n" + check + his + "'\n";
   EXPECT_EQ(node.statements(" accounts "),
             check + "Services in 05/1998'\n" +
                 insert(1, "alice',19980601,-1020.13,'Services in 05/1998") + check + his + "'\n" +
-                insert(2, "alice',19980601,-7.50,'" + his) + checks + checks);
+                insert(2, "alice',19980601,-7.50,'" + his) + checks + checks + check + "Services in 05/1998'\n");
 }
 
 TEST(Ledgerctl, BooksPaymentsRoundedWithTheVatTakenOut) {
   Ledger node;
   // bob's user.cf cannot be read: carl's entries still go to carl.
-  EXPECT_EQ(node.run({"-T", "1998.6.2", "-a", "income", "120", "payment", "v"}).status, 0);
+  EXPECT_EQ(node.run({"-T", "1998.6.2", "-a", "income", "120", "payment", "v"}).status, 2);
   for (Args args : {Args{"0", "zero"}, {"0.004", "residue"}, {"0.125", "half"}, {"-0.125", "half"},
                     {"1e13-1", "Payment", "x"}, {"5", "it's"}}) {
     args.insert(args.begin(), {"-T", "1998.6.3", "-u", "carl", "--", "income"});

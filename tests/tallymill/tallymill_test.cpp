@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "node.h"
@@ -178,8 +180,9 @@ TEST(Tallymill, PriceListLanguageVariantsAreTriedInOrder) {
   node.file("prices/b.lst", "b_plain one 1\n");
   node.file("prices/b.en.lst", "b_en one 1\n");
   node.file("prices/c.en.lst", "c_en one 1\n");
+  // d.lst opens in no form: his month is incomplete.
   auto r = node.tallymill({"-u", "ivan", "-o", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(r.out,
             "20240300 ivan a_ru misc 1.000000 - 1.000000 a_ru\n"
             "20240300 ivan b_plain misc 1.000000 - 1.000000 b_plain\n"
@@ -194,7 +197,7 @@ TEST(Tallymill, PriceListLanguageVariantsAreTriedInOrder) {
   ru.file("prices/std.ru", "variant_of_std one 1\n");
   ru.file("prices/std", "plain_std one 1\n");
   r = ru.tallymill({"-u", "olga", "-o", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(r.out, "20240300 olga variant_of_std misc 1.000000 - 1.000000 variant_of_std\n");
   EXPECT_TRUE(has(r.err, "Can't open prices file for 'olga' (" + ru.home + "/prices/std.ru.lst)\n")) << r.err;
 
@@ -267,7 +270,7 @@ TEST(Tallymill, ListsRedefineServicesSetPricesAndNameGroups) {
   EXPECT_EQ(node.query("SELECT descr FROM snames WHERE name='web'"), "New description\n");
 }
 
-TEST(Tallymill, ForeignCurrencyWithoutRateCostsNothingAndMailsTheAdministratorOnce) {
+TEST(Tallymill, ForeignCurrencyWithoutRateCostsNothingMailsTheAdministratorOnceAndEndsWithTwo) {
   Node node;
   node.user("kate", "prices std.lst\n");
   node.file("prices/std.lst",
@@ -276,7 +279,7 @@ TEST(Tallymill, ForeignCurrencyWithoutRateCostsNothingAndMailsTheAdministratorOn
             "chf  one  10CHF\n"
             "rub  one  10roubles\n");
   auto r = node.tallymill({"-u", "kate"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 2) << r.err;
   std::string log = node.statements();
   EXPECT_TRUE(has(log, ",'kate',20240300,'eur','misc','en',1.000000,'-',0.000000)\n")) << log;
   EXPECT_TRUE(has(log, ",'kate',20240300,'gbp','misc','en',1.000000,'GBP',10.000000)\n")) << log;
@@ -348,7 +351,8 @@ TEST(Tallymill, AllUsersWalkGoesOnPastUsersThatFail) {
   node.query("INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
              "(900,'clara',20240300,'fee','misc','en',1.0,'-',10.0)");
   auto r = node.tallymill({"-a"});
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_TRUE(endsWith(r.err, "\n4 users priced, 4 with problems (see Logfile)\n")) << r.err;
   EXPECT_EQ(node.query("SELECT user,name FROM statistic ORDER BY id"), "anna|fee\nboris|fee\n");
   std::string log = node.log();
   EXPECT_TRUE(has(log, " W Too long user name - averyverylongname\n")) << log;
@@ -406,11 +410,106 @@ TEST(Tallymill, CountersAreDecimalNumbersAndNeverTheWildcard) {
   // not stand in for every counter a formula names.
   node.file("userbase/ann/a.st", "hex 0x10\ninf inf\nnan nan\n* 5\nsign -2.5e1x\n");
   auto r = node.tallymill({"-u", "ann", "-o", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "20240300 ann sign misc -25.000000 - -25.000000 sign\n"
-            "20240300 ann fee misc 1.000000 - 0.000000 fee\n");
+  ASSERT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.out, "20240300 ann sign misc -25.000000 - -25.000000 sign\n");
   EXPECT_TRUE(has(node.log(), " W Counter named `*' ignored\n")) << node.log();
-  // The price word 0x10 is the price 0 in the currency "x10".
-  EXPECT_TRUE(has(node.log(), " W No rate for `x10' (at least before 20240331)!\n")) << node.log();
+  // A value is read as far as it is a number, each time with a warning that
+  // names the file.
+  const std::string file = node.home + "/userbase/ann/a.st";
+  for (std::string line : {"`0x10' for `hex' in " + file + ", 0 counted", "`inf' for `inf' in " + file + ", 0 counted",
+                           "`-2.5e1x' for `sign' in " + file + ", -25 counted"})
+    EXPECT_EQ(countOf(node.log(), " W Bad counter value " + line + "\n"), 1) << node.log();
+  // The price word 0x10 is no price: the currency "x10" is no currency name.
+  EXPECT_TRUE(has(node.log(), " W Bad price `0x10' for `fee' in price list " + node.home + "/prices/std.lst, line ignored\n"))
+      << node.log();
+  EXPECT_FALSE(has(node.log(), "No rate")) << node.log();
+}
+
+TEST(Tallymill, IncompleteMonthsEndWithStatusTwoOnceEveryUserIsPriced) {
+  Node node;
+  const std::string h = node.home;
+  node.file("prices/std.lst", "fee one 10\n");
+  node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240215,'USD',90.5)");
+  const struct {
+    std::string user, userCf, list, link, problem;  // list: his own price list; link: x.st points there
+  } cases[] = {
+      {"nolist", "prices missing.lst\n", "", "", "Can't open prices file for 'nolist' (" + h + "/prices/missing.en.lst)"},
+      {"nolists", "language en\n", "", "", "No price-lists defined for nolists"},
+      {"formula", "", "div 1/0 1\nfee one 10\n", "", "Bad formula `1/0' for `misc.div'"},
+      {"setprices", "", "fee one 10\nsetprices nosuch\n", "", "Bad formula - price for `fee' leaved as is"},
+      {"badprice", "", "fee one 0,45\n", "",
+       "Bad price `0,45' for `fee' in price list " + h + "/prices/badprice.lst, line ignored"},
+      {"norate", "", "eur one 10EUR\n", "", "No rate for `EUR' (at least before 20240331)!"},
+      {"gone", "", "", h + "/none", "Can't open `" + h + "/userbase/gone/x.st' to collect statistic!"},
+      {"eio", "", "", "/proc/self/mem", "Can't read `" + h + "/userbase/eio/x.st' to collect statistic!"},
+      // A rate from an earlier month is used: a warning, no problem.
+      {"stale", "", "usd one 1USD\n", "", ""},
+      {"fine", "", "", "", ""},
+  };
+  for (const auto &c : cases) {
+    std::string userCf = c.userCf;
+    if (userCf.empty()) userCf = "prices " + (c.list.empty() ? "std.lst" : c.user + ".lst") + "\n";
+    node.user(c.user, userCf);
+    if (!c.list.empty()) node.file("prices/" + c.user + ".lst", c.list);
+    if (!c.link.empty()) {
+      ASSERT_EQ(symlink(c.link.c_str(), (h + "/userbase/" + c.user + "/x.st").c_str()), 0);
+    }
+    auto r = node.tallymill({"-u", c.user});
+    EXPECT_EQ(r.status, c.problem.empty() ? 0 : 2) << c.user << ": " << r.err;
+    if (c.problem.empty()) {
+      EXPECT_FALSE(has(r.err, "priced")) << r.err;
+    } else {
+      EXPECT_TRUE(has(r.err, c.problem + "\n")) << r.err;
+      EXPECT_TRUE(endsWith(r.err, "\n1 user priced, 1 with problems (see Logfile)\n")) << r.err;
+    }
+  }
+  EXPECT_TRUE(has(node.log(), " W Rate for `USD' out of date. Requested 20240331, last known 20240215\n"));
+  // The walk prices every user, and then says how it went.
+  auto r = node.tallymill({"-a"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(endsWith(r.err, "\n10 users priced, 8 with problems (see Logfile)\n")) << r.err;
+  EXPECT_TRUE(has(node.log(), " W 10 users priced, 8 with problems (see Logfile)\n"));
+  EXPECT_EQ(node.query("SELECT sum FROM statistic WHERE user='fine' OR user='stale' ORDER BY user"), "10.0\n90.5\n");
+}
+
+TEST(Tallymill, MonthlyRunOfTheReadmeChargesOnlyCompleteMonthsAndNoClosedCustomer) {
+  Node node;
+  node.file("prices/std.lst", "mail mail_in 2\n");
+  node.file("prices/usd.lst", "host one 10USD\n");
+  node.user("ann", "prices std.lst\n");
+  node.file("userbase/ann/mail.st", "mail_in 5\n");
+  node.user("averyverylongname", "prices std.lst\n");  // a user.cf that cannot be read
+  node.user("bob", "prices usd.lst\n");                // no rate of USD
+  node.user("cat", "prices cat.lst\n");                // no such price list
+  node.user("kate", "prices std.lst\n");
+  node.file("userbase/kate/mail.st", "mail_in 7\n");
+  node.file("userbase/kate/status", "Closed at the end of February");
+
+  auto r = node.monthly("202403");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "No rate for `USD' (at least before 20240331)!\n1 user priced, 1 with problems (see Logfile)\n"))
+      << r.err;
+  EXPECT_TRUE(endsWith(r.err,
+                       "korvix-monthly: 202403 priced with problems for averyverylongname bob cat, nothing charged:\n"
+                       "read the Logfile, mend, then run korvix-monthly 202403 again\n"))
+      << r.err;
+  EXPECT_EQ(node.query("SELECT user,sum FROM statistic ORDER BY id"), "ann|10.0\nbob|0.0\n");
+  EXPECT_EQ(node.query("SELECT id FROM accounts"), "");
+  EXPECT_TRUE(fileExists(node.home + "/userbase/ann/mail.st"));
+
+  // Mended: the rate stored, the price list written, the user moved out.
+  node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240301,'USD',90)");
+  node.file("prices/cat.lst", "fee one 3\n");
+  ASSERT_EQ(rename((node.home + "/userbase/averyverylongname").c_str(), node.tmp.sub("moved").c_str()), 0);
+  r = node.monthly("202403");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(node.query("SELECT user,date,sum,cmt FROM accounts ORDER BY id"),
+            "ann|20240401|-10.0|Services in 03/2024\nbob|20240401|-900.0|Services in 03/2024\n"
+            "cat|20240401|-3.0|Services in 03/2024\n");
+  EXPECT_EQ(node.query("SELECT user FROM statistic WHERE user='kate'"), "");
+  // The month's counter files are put aside, the closed customer's too.
+  for (std::string user : {"ann", "kate"}) {
+    EXPECT_FALSE(fileExists(node.home + "/userbase/" + user + "/mail.st")) << user;
+    EXPECT_EQ(readFile(node.home + "/userbase/" + user + "/mail.st-202403").substr(0, 8), "mail_in ") << user;
+  }
 }
