@@ -61,17 +61,12 @@ bool isForeign(const Service &s, const UserConf *user) {
 // Amounts that are not finite would make a row the database refuses.
 bool finite2(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
 
-// Adds the counters of one of the user's counter files.
-void readCounterFile(const char *path) {
-  FILE *f = fopen(path, "r");
-  if (!f) {
-    error("Can't open `%s' to collect statistic!", path);
-    markIncomplete();
-    return;
-  }
-  readStatFile(f, path);
+// Adds the counters of an open counter file and closes it; one that cannot
+// be read to its end leaves the month incomplete.
+void readCounterStream(FILE *f, const char *name) {
+  readStatFile(f, name);
   if (ferror(f)) {
-    error("Can't read `%s' to collect statistic!", path);
+    error("Can't read `%s' to collect statistic!", name);
     markIncomplete();
   }
   fclose(f);
@@ -81,10 +76,8 @@ void readCounterFile(const char *path) {
 // his directory that matches *.st.
 void readCounters(const char *user) {
   if (inname || infile) {
-    FILE *in = openFile(user, inname, infile, "r");
     const std::string label = inname ? userPath(user, inname) : inlabel;
-    readStatFile(in, label.c_str());
-    fclose(in);
+    readCounterStream(openFile(user, inname, infile, "r"), label.c_str());
     return;
   }
   std::string pattern = userPath(user, "*.st");
@@ -100,7 +93,13 @@ void readCounters(const char *user) {
       continue;
     }
     debug(5, "Accumulating statistic from `%s'", path);
-    readCounterFile(path);
+    FILE *f = fopen(path, "r");
+    if (!f) {
+      error("Can't open `%s' to collect statistic!", path);
+      markIncomplete();
+      continue;
+    }
+    readCounterStream(f, path);
   }
   globfree(&g);
 }
