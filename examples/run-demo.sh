@@ -1,10 +1,11 @@
 #!/bin/sh
 # The main job on the sample node: the users listed, a month of mail traffic
-# measured into per-user counter files, the month's US dollar rate stored, then
-# every user's counters priced into table `statistic`, once in database mode
-# and once as text lines, the month and two payments booked into the users'
-# accounts; then the customer pages of two users served by lighttpd through
-# webtally, and one of them rendered by a headless browser.
+# measured into per-user counter files, the month's US dollar rate stored, the
+# month priced as text lines, then the README's monthly run: the customers not
+# closed priced into table `statistic` and charged, their counter files put
+# aside; two payments booked into the users' accounts; then the customer pages
+# of two users served by lighttpd through webtally, and one of them rendered
+# by a headless browser.
 #
 # Everything happens in a temporary folder: a copy of examples/node as the
 # home directory, the stand-in database server on its own UNIX socket, a
@@ -102,8 +103,29 @@ run "$bin/fxpost" USD 92.5 1 "$month" "$year" 2>&1 | iconv -f KOI8-R -t UTF-8
 sqlite3 -header -column "$work/db/demo.db" 'SELECT id, date, name, rate FROM rates ORDER BY id'
 echo
 
-echo "== tallymill -a (database mode, month from .month: $(cat "$home/.month"))"
-run "$bin/tallymill" -a
+# Text mode writes no rows of table statistic: what the month will cost.
+echo "== tallymill -u USER -o - for each user of rollcall -o (text mode, month from .month: $(cat "$home/.month"))"
+for u in $(run "$bin/rollcall" -o); do
+  run "$bin/tallymill" -u "$u" -o -
+done | iconv -f KOI8-R -t UTF-8
+echo
+
+# The monthly run is the README's, as written there, with the programs of the
+# build first on its PATH. It dates the charges the first of the next month,
+# and the customer pages below are of its fifth.
+"$root/scripts/readme-monthly" "$root/README.md" > "$work/korvix-monthly"
+echo "== korvix-monthly $year$month (the README's monthly run: price, charge, put the counter files aside)"
+sed 's/^/    /' "$work/korvix-monthly"
+run env PATH="$bin:$PATH" sh "$work/korvix-monthly" "$year$month"
+echo "-- kate's status file: $(cat "$home/userbase/k/kate/status")"
+echo "-- so kate is neither priced nor charged:" \
+  "$(sqlite3 "$work/db/demo.db" "SELECT COUNT(*) FROM statistic WHERE user='kate'") rows in statistic," \
+  "$(sqlite3 "$work/db/demo.db" "SELECT COUNT(*) FROM accounts WHERE user='kate'") entries in accounts"
+echo "-- the month's counter files, put aside:"
+for f in "$home"/userbase/*/*/mail.st-* "$home"/userbase/*/*/*/mail.st-*; do
+  [ -f "$f" ] || continue
+  echo "${f#$home/}"
+done
 echo
 echo "== rows of table statistic"
 sqlite3 -header -column "$work/db/demo.db" \
@@ -113,22 +135,17 @@ echo "== service groups and descriptions"
 sqlite3 -header -column "$work/db/demo.db" 'SELECT id, lang, name, descr FROM sgroups ORDER BY id'
 sqlite3 -header -column "$work/db/demo.db" 'SELECT id, lang, name, descr FROM snames ORDER BY id' | iconv -f KOI8-R -t UTF-8
 echo
-echo "== tallymill -a -o - (text mode)"
-run "$bin/tallymill" -a -o - | iconv -f KOI8-R -t UTF-8
-echo
 
-# anton shares alice's account: his entries go there, naming him. A month is
-# charged once it is over: the bookings are dated (-T) the first and the
-# second of the next month, and the customer pages below are of its fifth.
+# anton shares alice's account: his entries go there, naming him.
 next=$(date -u -d "$year-$month-01 +1 month" +%Y.%m)
-echo "== ledgerctl -T $next.1 -a statistic $year $month (the month charged to the accounts)"
-run "$bin/ledgerctl" -T "$next.1" -a statistic "$year" "$month"
 echo "== ledgerctl -T $next.2 -u john income 4200 payment v (a payment, then the VAT in it taken out)"
 run "$bin/ledgerctl" -T "$next.2" -u john income 4200 payment v
 echo "== ledgerctl -T $next.2 -u anton income 3000 payment"
 run "$bin/ledgerctl" -T "$next.2" -u anton income 3000 payment
-echo "== ledgerctl -T $next.2 -a statistic $year $month once more (no month is charged twice)"
-run "$bin/ledgerctl" -T "$next.2" -a statistic "$year" "$month" 2>&1 | iconv -f KOI8-R -t UTF-8
+echo "== ledgerctl -T $next.2 -u USER statistic $year$month once more for each user of rollcall -o (no month is charged twice)"
+for u in $(run "$bin/rollcall" -o); do
+  run "$bin/ledgerctl" -T "$next.2" -u "$u" statistic "$year$month" 2>&1
+done | iconv -f KOI8-R -t UTF-8
 echo "== rows of table accounts"
 sqlite3 -header -column "$work/db/demo.db" 'SELECT id, user, date, sum, cmt, flag FROM accounts ORDER BY id' |
   iconv -f KOI8-R -t UTF-8

@@ -13,7 +13,13 @@
 #include "tallymill.h"
 #include "userbase.h"
 
+unsigned usersPriced;
+unsigned usersIncomplete;
+
 namespace {
+
+// Set when the month of the user being priced is incomplete.
+bool incomplete;
 
 // The counter table of the current user: one value symbol per counter name
 // in order of first appearance, closed by the wildcard "*" entry.
@@ -56,9 +62,54 @@ bool isForeign(const Service &s, const UserConf *user) {
 // Amounts that are not finite would make a row the database refuses.
 bool finite2(double a, double b) { return std::isfinite(a) && std::isfinite(b); }
 
+// Adds the counters of an open counter file and closes it; one that cannot
+// be read to its end leaves the month incomplete.
+void readCounterStream(FILE *f, const char *name) {
+  readStatFile(f, name);
+  if (ferror(f)) {
+    error("Can't read `%s' to collect statistic!", name);
+    markIncomplete();
+  }
+  fclose(f);
+}
+
+// The user's counters: from the -i input when given, else from every file of
+// his directory that matches *.st.
+void readCounters(const char *user) {
+  if (inname || infile) {
+    const std::string label = inname ? userPath(user, inname) : inlabel;
+    readCounterStream(openFile(user, inname, infile, "r"), label.c_str());
+    return;
+  }
+  std::string pattern = userPath(user, "*.st");
+  glob_t g;
+  memset(&g, 0, sizeof g);
+  if (glob(pattern.c_str(), GLOB_MARK | GLOB_NOSORT, nullptr, &g) != 0 || g.gl_pathc == 0)
+    debug(1, "No statistic for `%s'", user);
+  for (size_t i = 0; i < g.gl_pathc; ++i) {
+    const char *path = g.gl_pathv[i];
+    size_t n = strlen(path);
+    if (n > 0 && path[n - 1] == '/') {
+      error("Hm.. directory matched *.st pattern - `%s'", path);
+      continue;
+    }
+    debug(5, "Accumulating statistic from `%s'", path);
+    FILE *f = fopen(path, "r");
+    if (!f) {
+      error("Can't open `%s' to collect statistic!", path);
+      markIncomplete();
+      continue;
+    }
+    readCounterStream(f, path);
+  }
+  globfree(&g);
+}
+
 }  // namespace
 
-void readStatFile(FILE *stream) {
+void markIncomplete() { incomplete = true; }
+
+void readStatFile(FILE *stream, const char *name) {
   char line[kLineMax];
   char **words = nullptr;
   int count = 0;
@@ -71,8 +122,15 @@ void readStatFile(FILE *stream) {
       error("Counter named `%s' ignored", kWildcard);
       continue;
     }
-    // A line holding only a name counts as 0.
-    addCounter(words[0], count > 1 ? decimalNumber(words[1], nullptr) : 0.0);
+    // A line holding only a name counts as 0; a value is read as far as it
+    // is a number ("234,5" counts 234), with a warning.
+    double value = 0;
+    if (count > 1) {
+      const char *end;
+      value = decimalNumber(words[1], &end);
+      if (*end) error("Bad counter value `%s' for `%s' in %s, %g counted", words[1], words[0], name, value);
+    }
+    addCounter(words[0], value);
   }
   memRealloc(words, 0);
 }
@@ -132,6 +190,7 @@ void storeStatistic(const UserConf *user, FILE *out, int year, int month) {
     double amount;
     if (evaluate(&amount, s.formula) != 0) {
       error("Bad formula `%s' for `%s.%s'", s.formula, s.group, s.name);
+      markIncomplete();
       continue;
     }
     if (std::fabs(amount) < 1e-6) continue;
@@ -140,12 +199,16 @@ void storeStatistic(const UserConf *user, FILE *out, int year, int month) {
     if (isForeign(s, user)) {
       Date date = {31, month, year};
       double rate = getRate(s.currency, date);
+      // No rate prices the service at 0 (getRate has said so); a stale one
+      // is used as it is.
+      if (rate == 0) markIncomplete();
       sum *= rate;
       debug(5, "Rate for %s set to %g, sum=%g\n", s.currency, rate, sum);
     }
     if (!finite2(amount, sum)) {
       // Such a row would be refused by the database and retried for ever.
       error("Bad formula `%s' for `%s.%s'", s.formula, s.group, s.name);
+      markIncomplete();
       continue;
     }
     snameDescr(s.name, s.descr, lang);
@@ -167,42 +230,25 @@ bool convertUser(const char *user) {
 }
 
 bool priceUser(const char *user) {
+  ++usersPriced;
+  incomplete = false;
   UserConf conf;
   userInit(&conf);
   if (!getUserConf(&conf, user)) {
     userClear(&conf);
+    ++usersIncomplete;
     return false;
   }
   debug(1, "Username: %s\n", user);
   readPriceLists(&conf);
   debug(1, "Price lists read..\n");
-  std::string pattern = userPath(user, "*.st");
-  glob_t g;
-  memset(&g, 0, sizeof g);
-  if (glob(pattern.c_str(), GLOB_MARK | GLOB_NOSORT, nullptr, &g) != 0 || g.gl_pathc == 0)
-    debug(1, "No statistic for `%s'", user);
-  for (size_t i = 0; i < g.gl_pathc; ++i) {
-    const char *path = g.gl_pathv[i];
-    size_t n = strlen(path);
-    if (n > 0 && path[n - 1] == '/') {
-      error("Hm.. directory matched *.st pattern - `%s'", path);
-      continue;
-    }
-    debug(5, "Accumulating statistic from `%s'", path);
-    FILE *f = fopen(path, "r");
-    if (!f) {
-      error("Can't open `%s' to collect statistic!", path);
-      continue;
-    }
-    readStatFile(f);
-    fclose(f);
-  }
-  globfree(&g);
+  readCounters(user);
   finishStatTable();
   FILE *out = openFile(user, outname, outfile, "w");
   storeStatistic(&conf, out, runYear, runMonth);
   if (out && out != outfile) fclose(out);
   else if (out) fflush(out);
   userClear(&conf);
+  if (incomplete) ++usersIncomplete;
   return true;
 }

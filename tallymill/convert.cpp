@@ -13,6 +13,7 @@
 
 const char *inname;
 FILE *infile;
+const char *inlabel;
 const char *outname;
 FILE *outfile;
 int runYear;
@@ -103,9 +104,11 @@ int tallymillMain(int argc, char **argv) {
         }
         break;
       case 'i':
+        inlabel = optarg;
         if (strcmp(optarg, "-") == 0) {
           infile = stdin;
           inname = nullptr;
+          inlabel = "standard input";
         } else if (optarg[0] == '~') {
           inname = optarg + 1;
           infile = nullptr;
@@ -150,24 +153,15 @@ int tallymillMain(int argc, char **argv) {
     closedir(base);
   }
   sqlConnect();
-  if (inname || infile) {
-    UserConf conf;
-    userInit(&conf);
-    if (!getUserConf(&conf, user)) fatal(1, "Can't get user configuration for '%s'\n", user);
-    readPriceLists(&conf);
-    FILE *in = openFile(user, inname, infile, "r");
-    readStatFile(in);
-    fclose(in);
-    finishStatTable();
-    FILE *out = openFile(user, outname, outfile, "w");
-    storeStatistic(&conf, out, runYear, runMonth);
-    if (out) fflush(out);
-    userClear(&conf);
-  } else if (user) {
+  // The -i input takes the place of the -u user's counter files.
+  if (user) {
     if (!priceUser(user)) fatal(1, "Can't get user configuration for '%s'\n", user);
   } else {
     forEachUser(convertUser);
   }
   sqlClose();
-  return 0;
+  if (usersIncomplete == 0) return 0;
+  error("%u %s priced, %u with problems (see Logfile)", usersPriced, usersPriced == 1 ? "user" : "users",
+        usersIncomplete);
+  return 2;
 }

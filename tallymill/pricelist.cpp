@@ -70,7 +70,10 @@ FILE *openPriceList(const UserConf *user, const char *name, std::string *opened)
     tried = languageVariant(path, language);
     f = openIfFits(tried);
   }
-  if (!f) error("Can't open prices file for '%s' (%s)\n", user->name, tried.c_str());
+  if (!f) {
+    error("Can't open prices file for '%s' (%s)\n", user->name, tried.c_str());
+    markIncomplete();
+  }
   *opened = tried;
   return f;
 }
@@ -105,8 +108,10 @@ void setPrices(char **words, int count) {
     double price;
     if (evaluate(&price, words[1]) == 0)
       services[i].price = price;
-    else
+    else {
       error("Bad formula - price for `%s' leaved as is", services[i].name);
+      markIncomplete();
+    }
   }
   setExprTables(nullptr);
 }
@@ -123,22 +128,43 @@ void groupDirective(ParseState &st, const UserConf *user, char **words, int coun
   strnzcpy(st.group, sgroupName(descr.c_str(), user->lang), sizeof st.group);
 }
 
-// The currency text after the price number, or "" for the base currency.
-void readCurrency(const char *rest, char *currency) {
+// A currency name is letters: ASCII ones and the bytes from 128 on (the
+// KOI8-R letters). "0,45" would otherwise be the price 0 in a currency ",45".
+bool isCurrencyName(const std::string &text) {
+  for (unsigned char c : text)
+    if (c < 128 && !isalpha(c)) return false;
+  return true;
+}
+
+// The currency text after the price number into currency ("" for the base
+// currency); false when the price word's own text is no currency name.
+bool readCurrency(const char *rest, char *currency) {
   while (*rest == '(' || isspace(static_cast<unsigned char>(*rest))) ++rest;
   std::string text = rest;
   while (!text.empty() && isspace(static_cast<unsigned char>(text.back()))) text.pop_back();
   while (!text.empty() && text.back() == ')') text.pop_back();
-  if (text.empty() && priceCurrency) text = priceCurrency;
+  const bool own = !text.empty();
+  if (!own && priceCurrency) text = priceCurrency;
   if (text.empty() || text[0] == '@' || strcasecmp(text.c_str(), getMessage(currencyName)) == 0 ||
       strcasecmp(text.c_str(), currencyName) == 0) {
     currency[0] = '\0';
-    return;
+    return true;
   }
+  if (own && !isCurrencyName(text)) return false;
   strnzcpy(currency, text.c_str(), 17);
+  return true;
 }
 
-void serviceLine(ParseState &st, char **words, int count) {
+void serviceLine(ParseState &st, const char *path, char **words, int count) {
+  // The price is read first: a refused line leaves the table as it was.
+  const char *rest;
+  const double price = decimalNumber(words[2], &rest);
+  char currency[17];
+  if (!readCurrency(rest, currency)) {
+    error("Bad price `%s' for `%s' in price list %s, line ignored", words[2], words[0], path);
+    markIncomplete();
+    return;
+  }
   unsigned i = 0;
   while (i < serviceCount && strcmp(services[i].name, words[0]) != 0) ++i;
   if (i == serviceCount) {
@@ -155,9 +181,8 @@ void serviceLine(ParseState &st, char **words, int count) {
   strnzcpy(s.formula, words[1], sizeof s.formula);
   if (strlen(words[1]) >= sizeof s.formula) error("formula truncated to `%s'", s.formula);
   strnzcpy(s.sname, count >= 4 ? words[3] : "-", sizeof s.sname);
-  const char *rest;
-  s.price = decimalNumber(words[2], &rest);
-  readCurrency(rest, s.currency);
+  s.price = price;
+  strnzcpy(s.currency, currency, sizeof s.currency);
   st.descr = DescrState::Fresh;
   st.last = i;
   debug(6,
@@ -193,7 +218,7 @@ void readList(FILE *f, const char *path, const UserConf *user, char ***words) {
     } else if (count < 3) {
       error("Only %d fields in price list line %s", count, w[0]);
     } else {
-      serviceLine(st, w, count);
+      serviceLine(st, path, w, count);
     }
   }
 }
@@ -204,6 +229,8 @@ void readPriceLists(const UserConf *user) {
   memRealloc(services, 0);
   services = nullptr;
   serviceCount = 0;
+  // getUserConf has said that he has none.
+  if (user->priceCount == 0) markIncomplete();
   char **words = nullptr;
   for (unsigned i = 0; i < user->priceCount; ++i) {
     std::string path;

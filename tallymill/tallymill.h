@@ -11,6 +11,7 @@
 // Run settings, fixed once the options and the month are read.
 extern const char *inname;   // -i file name inside the user's directory
 extern FILE *infile;         // -i stream already open
+extern const char *inlabel;  // -i argument as given, for messages
 extern const char *outname;  // -o file name inside each user's directory
 extern FILE *outfile;        // -o stream shared by all users
 extern int runYear;
@@ -32,19 +33,31 @@ struct Service {
 extern Service *services;
 extern unsigned serviceCount;
 
+// The users of the run: how many were priced (or tried), and how many of
+// them were priced incompletely (user.cf unreadable, a price list unopenable
+// or none at all, a price line refused, a formula that failed, a counter file
+// unreadable, a foreign currency without a rate). Each problem was reported
+// through error; such a run ends with status 2.
+extern unsigned usersPriced;
+extern unsigned usersIncomplete;
+// Marks the month of the user being priced as incomplete.
+void markIncomplete();
+
 // Reads the user's price lists into the service table (replacing it).
 void readPriceLists(const UserConf *user);
 
 // Counter files: adds the counter lines of an open stream into the counter
-// table; the caller closes the stream.
-void readStatFile(FILE *stream);
+// table; the caller closes the stream. name is the file's, for messages.
+void readStatFile(FILE *stream, const char *name);
 // Appends the wildcard counter "*" (every missing counter reads as 0).
 void finishStatTable();
 // Prices every service against the counters and writes the rows: into table
 // `statistic` when out is null, else as text lines. Empties the counter table.
 void storeStatistic(const UserConf *user, FILE *out, int year, int month);
 // The per-user work of a run: false when the user's configuration cannot be
-// read (already reported), and then nothing is done for the user.
+// read (already reported), and then nothing is done for the user. The
+// counters come from the -i input when one was given, else from every file
+// of the user's directory that matches *.st.
 bool priceUser(const char *user);
 // priceUser as the callback of the all-users walk: always true, so that the
 // walk goes on past a user that failed.

@@ -94,11 +94,13 @@ int fxpostMain(int argc, char **argv) {
   initConfig();
   // storeRate takes the id lock of `rates', which would wait for ever.
   if (int problem = checkLockDir()) fatal(1, "Can't use lock directory `%s' (%s)\n", lockDir, strerror(problem));
+  storeRate(currency, rate, date);
+  // Said once the rate is stored: a run that ends while it waits for the
+  // database must not look done.
   if (!quiet)
     fprintf(stderr, "%02u/%02u/%u: 1 %s == %g %s\n", static_cast<unsigned>(date.day),
             static_cast<unsigned>(date.month), static_cast<unsigned>(date.year), currency, rate,
             getMessage(currencyName));
-  storeRate(currency, rate, date);
   return 0;
 }
 

@@ -63,6 +63,8 @@ bool chargeOnce = false;
 // Set when, in the current pass, a user's user.cf could not be read or his
 // entry was refused.
 bool userRefused = false;
+// Set when a user of an -a walk was skipped or refused: the run ends with 2.
+bool walkIncomplete = false;
 // The month's comments made so far, by the "services_in" text they come from
 // (catalogue texts live until exit), so that each is made and judged once.
 std::map<const char *, std::string> monthComments;
@@ -226,12 +228,15 @@ bool mayCharge(const char *account, const char *comment) {
 // `statistic', which tallymill holds while it replaces a user's month, so the
 // month is seen whole, before or after; -n, which writes nothing, takes no
 // lock.
-double monthCharges(const char *name) {
+// False when the month could not be read.
+bool monthCharges(const char *name, double *charges) {
   if (doSql) lockIds("statistic");
+  MsqlResult *month = selectStat(name, statYear, statMonth);
   StatRow total;
-  sumStat(&total, selectStat(name, statYear, statMonth));
+  if (month) sumStat(&total, month);
   if (doSql) unlockIds("statistic");
-  return total.sum;
+  *charges = month ? total.sum : 0;
+  return month != nullptr;
 }
 
 // Books the current sum and comment for the user: loads him when needed,
@@ -280,14 +285,21 @@ bool addAccountEntry(const char *name) {
 // month. Always true, so a walk goes on.
 bool statisticToAccount(const char *name) {
   if (!loadUser(name)) return true;
-  entrySum = -monthCharges(name);
+  double charges;
+  if (!monthCharges(name, &charges)) {
+    error("Can't read the statistic of `%s' for %02u/%u, not charged", name, statMonth, statYear);
+    userRefused = true;
+    forgetUser();
+    return true;
+  }
+  entrySum = -charges;
   commentKey = monthComment(getMessage("services_in")).c_str();
   return addAccountEntry(name);
 }
 
-// One pass of a booking. A user named by -u whose user.cf cannot be read, or
-// whose entry is refused, ends the run with status 1; in a walk such a user
-// is only skipped.
+// One pass of a booking. A user named by -u who is skipped or refused ends
+// the run with status 1; in a walk such a user is only skipped, and the run
+// ends with status 2.
 void bookPass(UserCallback booking) {
   userRefused = false;
   // The pass is one lock period of `accounts': for every user the test
@@ -297,6 +309,7 @@ void bookPass(UserCallback booking) {
   if (allUsers) forEachUser(booking);
   else booking(oneUser);
   if (doSql) unlockIds("accounts");
+  walkIncomplete = walkIncomplete || (allUsers && userRefused);
   if (!allUsers && userRefused) {
     sqlClose();
     exit(1);
@@ -442,7 +455,7 @@ int ledgerctlMain(int argc, char **argv) {
   sqlClose();
   // Entries printed with -n that did not all get out must not pass for done.
   if (fflush(stdout) != 0 || ferror(stdout)) fatal(1, "Can't write the entries");
-  return 0;
+  return walkIncomplete ? 2 : 0;
 }
 
 }  // namespace

@@ -2,11 +2,14 @@
 
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <clocale>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -80,6 +83,8 @@ namespace {
 
 const char kMainConfig[] = "/etc/korvix-1.3.conf";
 const char kOldConfig[] = "/etc/korvix.conf";
+// The file the settings come from, named in the warnings about its values.
+const char *configPath = kMainConfig;
 
 bool initDone = false;
 
@@ -130,7 +135,15 @@ char *lineValue(char *p) {
   return p;
 }
 
+// A number value that the number does not use up (or that is none) is read
+// as far as it goes, with a warning naming the file: "0,01" reads as 0.
+void warnLooseNumber(const ConfigKey &row, const char *value, const char *end, const char *used) {
+  if (*value && *end) error("Bad number `%s' for `%s' in %s, read as %s", value, row.key, configPath, used);
+}
+
 void storeValue(const ConfigKey &row, const char *value) {
+  char used[32];
+  char *end;
   switch (row.type) {
     case CF_PATH:
     case CF_COMMAND:
@@ -146,15 +159,26 @@ void storeValue(const ConfigKey &row, const char *value) {
     case CF_INTEGER: {
       // Saturate at the 32-bit range as strtol does with a 32-bit long, so a
       // large value never wraps round to -1 ("keep the id") or another id.
-      long v = strtol(value, nullptr, 10);
+      long v = strtol(value, &end, 10);
       if (v > INT32_MAX) v = INT32_MAX;
       if (v < INT32_MIN) v = INT32_MIN;
       *static_cast<int32_t *>(row.target) = static_cast<int32_t>(v);
+      snprintf(used, sizeof used, "%ld", v);
+      warnLooseNumber(row, value, end, used);
       break;
     }
-    case CF_REAL:
-      *static_cast<double *>(row.target) = strtod(value, nullptr);
+    case CF_REAL: {
+      double v = strtod(value, &end);
+      // inf and nan would pass the range rules of checkConfig.
+      if (!std::isfinite(v)) {
+        v = 0;
+        end = const_cast<char *>(value);
+      }
+      *static_cast<double *>(row.target) = v;
+      snprintf(used, sizeof used, "%g", v);
+      warnLooseNumber(row, value, end, used);
       break;
+    }
   }
 }
 
@@ -225,12 +249,39 @@ bool readConfigLines(FILE *file, std::string *badLine) {
   return true;
 }
 
+// A main configuration file open for reading; null, with the reason in
+// *reason, when it cannot be read (a directory opens, but reads nothing).
+FILE *openConfig(const char *path, int *reason) {
+  FILE *f = fopen(path, "r");
+  struct stat st;
+  if (f && fstat(fileno(f), &st) == 0 && S_ISDIR(st.st_mode)) {
+    fclose(f);
+    f = nullptr;
+    errno = EISDIR;
+  }
+  if (!f) *reason = errno;
+  return f;
+}
+
 void readConfig() {
-  FILE *f = fopen(kMainConfig, "r");
-  if (!f) f = fopen(kOldConfig, "r");
+  int mainReason = 0, oldReason = 0;
+  configPath = kMainConfig;
+  FILE *f = openConfig(kMainConfig, &mainReason);
   if (!f) {
+    configPath = kOldConfig;
+    f = openConfig(kOldConfig, &oldReason);
+    if (f && mainReason != ENOENT)
+      error("Can't read %s (%s), %s read instead", kMainConfig, strerror(mainReason), kOldConfig);
+  }
+  if (!f) {
+    // The file that is there but cannot be read is the one to name.
+    const char *named = mainReason != ENOENT ? kMainConfig : kOldConfig;
+    const int reason = mainReason != ENOENT ? mainReason : oldReason;
     fputs("**\n", stderr);
-    error("** Cannot open main config (%s)!", kOldConfig);
+    if (reason == ENOENT)
+      error("** Cannot open main config (%s)!", named);
+    else
+      error("** Cannot open main config (%s: %s)!", named, strerror(reason));
     fputs("**\n", stderr);
     sleep(5);
     exit(1);
@@ -297,7 +348,11 @@ int checkConfig() {
     std::string v = copyOf(mailer);
     storeConfigString(&mailer, v.c_str(), " ");
   }
-  if (*taxesValue < 0 || *taxesValue >= 1) *taxesValue = 0.2;
+  if (*taxesValue < 0 || *taxesValue >= 1) {
+    error("Bad `taxes' %g in %s, 0.2 used: the rate is a fraction from 0 to below 1", *taxesValue,
+          configPath);
+    *taxesValue = 0.2;
+  }
   if (currencyPrecision <= 0) currencyPrecision = 1.0;
   if (transientPrecision > currencyPrecision) transientPrecision = currencyPrecision / 100;
   defaultTo(&currencyName, "currency");

@@ -1,5 +1,6 @@
 #include "misc.h"
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,26 @@ char *joinPath(char *buf, size_t size, const char *dir, const char *name) {
   return buf;
 }
 
+// Says once per process, on standard error, that the log loses messages, so
+// that the loss is not silent (the messages still reach standard error).
+void logUnwritable(int reason) {
+  static bool said = false;
+  if (said || !homeDir) return;
+  said = true;
+  fprintf(stderr, "Can't append to `%s/Logfile' (%s)\n", homeDir, strerror(reason));
+}
+
+FILE *openLog() {
+  FILE *log = fopen(logFileName(), "a");
+  if (!log) logUnwritable(errno);
+  return log;
+}
+
+// A line that did not reach the disk (a full file system) is lost as well.
+void closeLog(FILE *log) {
+  if (log && fclose(log) != 0) logUnwritable(errno);
+}
+
 }  // namespace
 
 const char *timeStamp(const char *kind) {
@@ -65,33 +86,33 @@ const char *logFileName() {
 
 int error(const char *format, ...) {
   // A log that cannot be opened must not silence the warning as well.
-  FILE *log = fopen(logFileName(), "a");
+  FILE *log = openLog();
   va_list args;
   va_start(args, format);
   writeMessage(log, stderr, "W", format, args);
   va_end(args);
-  if (log) fclose(log);
+  closeLog(log);
   return 0;
 }
 
 void fatal(int exitCode, const char *format, ...) {
-  FILE *log = homeDir ? fopen(logFileName(), "a") : nullptr;
+  FILE *log = homeDir ? openLog() : nullptr;
   va_list args;
   va_start(args, format);
   writeMessage(log, stderr, "E", format, args);
   va_end(args);
-  if (log) fclose(log);
+  closeLog(log);
   exit(exitCode);
 }
 
 void logMessage(const char *format, ...) {
-  FILE *log = fopen(logFileName(), "a");
+  FILE *log = openLog();
   if (!log) return;
   va_list args;
   va_start(args, format);
   writeMessage(log, nullptr, "L", format, args);
   va_end(args);
-  fclose(log);
+  closeLog(log);
 }
 
 void debug(int level, const char *format, ...) {

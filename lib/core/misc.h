@@ -13,7 +13,9 @@
 
 // A warning or handled failure: a "W" line in Logfile and the message on
 // standard error, which gets it also when the log cannot be opened (while
-// home-dir is unset the log is /dev/null). Returns 0.
+// home-dir is unset the log is /dev/null). Returns 0. The first time in a
+// process that Logfile cannot be appended to, error, fatal and logMessage
+// say so on standard error, naming the file and the reason.
 int error(const char *format, ...) KX_PRINTF(1, 2);
 // An "E" line in Logfile (once home-dir is known) and the message on standard
 // error, then exit(exitCode).

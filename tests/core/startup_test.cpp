@@ -106,6 +106,11 @@ TEST(Startup, WithoutConfigurationPrintsStarsPausesFiveSecondsAndFails) {
   EXPECT_EQ(r.err, "**\n** Cannot open main config (/etc/korvix.conf)!\n**\n");
   EXPECT_EQ(r.out, "");
   EXPECT_GE(took, std::chrono::milliseconds(4900));
+  // One that is there but cannot be read is named, with the reason.
+  spec.etc = {{"korvix-1.3.conf/x", ""}};
+  r = testsupport::run(spec);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "**\n** Cannot open main config (/etc/korvix-1.3.conf: Is a directory)!\n**\n");
 }
 
 TEST(Startup, OldConfigurationNameIsReadWhenTheMainOneIsMissingAndNotOtherwise) {
@@ -122,6 +127,43 @@ TEST(Startup, OldConfigurationNameIsReadWhenTheMainOneIsMissingAndNotOtherwise) 
   d = parse(testsupport::run(spec));
   EXPECT_EQ(d.run.status, 0) << d.run.err;
   EXPECT_EQ(d["home-dir"], other.path());
+
+  // A main configuration that cannot be read is not passed over in silence.
+  spec.etc = {{"korvix.conf", configIn(home)}, {"korvix-1.3.conf/x", ""}};
+  d = parse(testsupport::run(spec));
+  EXPECT_EQ(d.run.status, 0) << d.run.err;
+  EXPECT_EQ(d["home-dir"], home.path());
+  EXPECT_EQ(d.run.err, "Can't read /etc/korvix-1.3.conf (Is a directory), /etc/korvix.conf read instead\n");
+}
+
+TEST(Startup, LooseNumbersAndTaxesAreWarnedNamingTheFile) {
+  TempDir home;
+  const std::string main = "/etc/korvix-1.3.conf";
+  const struct {
+    std::string file, lines, err, key, value;
+  } cases[] = {
+      {"korvix-1.3.conf", "taxes 18\n",
+       "Bad `taxes' 18 in " + main + ", 0.2 used: the rate is a fraction from 0 to below 1\n", "taxes", "0.2"},
+      {"korvix-1.3.conf", "currency-precision 0,01\n",
+       "Bad number `0,01' for `currency-precision' in " + main + ", read as 0\n", "currency-precision", "1"},
+      {"korvix-1.3.conf", "debug-level 2x\n", "Bad number `2x' for `debug-level' in " + main + ", read as 2\n",
+       "debug-level", "2"},
+      {"korvix-1.3.conf", "transient-precision nan\n",
+       "Bad number `nan' for `transient-precision' in " + main + ", read as 0\n", "transient-precision", "0.01"},
+      {"korvix.conf", "taxes 1,5\n",
+       "Bad number `1,5' for `taxes' in /etc/korvix.conf, read as 1\n"
+       "Bad `taxes' 1 in /etc/korvix.conf, 0.2 used: the rate is a fraction from 0 to below 1\n",
+       "taxes", "0.2"},
+  };
+  for (const auto &c : cases) {
+    RunSpec spec;
+    spec.program = "configdump";
+    spec.etc = {{c.file, configIn(home, c.lines)}};
+    Dump d = parse(testsupport::run(spec));
+    EXPECT_EQ(d.run.status, 0) << c.lines;
+    EXPECT_EQ(d.run.err, c.err) << c.lines;
+    EXPECT_EQ(d[c.key], c.value) << c.lines;
+  }
 }
 
 TEST(Startup, MinimalConfigurationGetsEveryDefault) {
@@ -428,13 +470,15 @@ TEST(Startup, IdThatDoesNotTakeIsFatal) {
   if (geteuid() != 0) GTEST_SKIP() << "switching to other ids needs root";
   TempDir home;
   Dump d = dump(configIn(home, "uid 0\n"), {"-u", "65534"});
+  // The user the driver became cannot write the test's Logfile, and is told.
+  const std::string note = "Can't append to `" + home.sub("Logfile") + "' (Permission denied)\n";
   EXPECT_EQ(d.run.status, 1);
-  EXPECT_EQ(d.run.err, "Can't set user id to 0, getuid()=65534\n");
+  EXPECT_EQ(d.run.err, note + "Can't set user id to 0, getuid()=65534\n");
   EXPECT_EQ(d.run.out, "");
 
   d = dump(configIn(home, "gid 0\nuid 0\n"), {"-u", "65534"});
   EXPECT_EQ(d.run.status, 1);
-  EXPECT_EQ(d.run.err, "Can't set group id to 0, getgid()=65534\n");
+  EXPECT_EQ(d.run.err, note + "Can't set group id to 0, getgid()=65534\n");
 }
 
 TEST(Startup, LowersTheResourceLimits) {
@@ -513,18 +557,28 @@ TEST(Startup, HomeThatDoesNotExistStillShowsErrorsAndFatal) {
   TempDir tmp;
   const std::string gone = tmp.sub("no/such/home");
   const std::string noCatalogue = "No languages.cf file!! I'll speak my weird internal language!\n";
-  Dump d = dump("home-dir " + gone + "\ndomain @x.example\nlegal-chars @\n", {"-e", "heard"});
+  // Without a log the warnings still reach standard error, after one line
+  // that says why the log gets none of them.
+  const std::string note = "Can't append to `" + gone + "/Logfile' (No such file or directory)\n";
+  Dump d = dump("home-dir " + gone + "\ndomain @x.example\nlegal-chars @\n", {"-e", "heard", "-l", "lost"});
   ASSERT_EQ(d.run.status, 0);
-  // Without a log the warnings still reach standard error.
-  EXPECT_EQ(d.run.err, "Bad character `@' in `legal-chars' - addresses may become unparsable\n" + noCatalogue +
-                           "heard\n");
+  EXPECT_EQ(d.run.err, note + "Bad character `@' in `legal-chars' - addresses may become unparsable\n" +
+                           noCatalogue + "heard\n");
   EXPECT_EQ(d["message"], "<missing>");
 
   d = dump("home-dir " + gone + "\ndomain @x.example\n", {"-m", "greeting", "-f", "heard"});
   EXPECT_EQ(d.run.status, 1);
-  EXPECT_EQ(d.run.err, noCatalogue + "heard\n");
+  EXPECT_EQ(d.run.err, note + noCatalogue + "heard\n");
   EXPECT_EQ(d["message"], "greeting");
   EXPECT_FALSE(testsupport::fileExists(gone));
+
+  // A log that opens but takes nothing (a full disk) is said once as well.
+  TempDir full;
+  makeHome(full);
+  ASSERT_EQ(symlink("/dev/full", full.sub("Logfile").c_str()), 0);
+  d = dump(testsupport::configFor(full.path()), {"-e", "one", "-e", "two"});
+  EXPECT_EQ(d.run.status, 0);
+  EXPECT_EQ(d.run.err, "one\nCan't append to `" + full.sub("Logfile") + "' (No space left on device)\ntwo\n");
 }
 
 TEST(Startup, CatalogueMessagesAndLanguageSwitching) {

@@ -37,7 +37,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   readPriceLists(user);
   FILE *in = counters.empty() ? nullptr : fmemopen(counters.data(), counters.size(), "r");
   if (in) {
-    readStatFile(in);
+    readStatFile(in, "counters");
     fclose(in);
   }
   finishStatTable();

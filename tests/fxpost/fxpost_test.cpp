@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -77,14 +78,20 @@ TEST(Fxpost, StoresCheckedRatesWithThreeDecimalsAndRefusesTheRest) {
   EXPECT_FALSE(testsupport::fileExists(home + "/Logfile"));
 }
 
-TEST(Fxpost, UnusableLockDirectoryEndsTheRunBeforeTheRateIsStored) {
+TEST(Fxpost, RunThatStoresNoRateSaysNoRateStored) {
   testsupport::TempDir tmp("fxpost");
   const std::string home = tmp.sub("home"), missing = tmp.sub("missing");
   testsupport::RunSpec spec;
   spec.program = "fxpost";
-  spec.args = {"-q", "USD", "5"};
+  spec.args = {"USD", "5"};
   spec.etc = {{"korvix-1.3.conf", testsupport::configFor(home, "lock-dir " + missing + "\n")}};
   auto r = testsupport::run(spec);
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(r.err.ends_with("Can't use lock directory `" + missing + "' (No such file or directory)\n")) << r.err;
+  // Ended while it waits for a database that is not there: no confirmation.
+  spec.etc = {{"korvix-1.3.conf", testsupport::configFor(home, "sql-socket " + missing + "\n")}};
+  spec.timeoutSeconds = 2;
+  r = testsupport::run(spec);
+  EXPECT_EQ(r.status, 128 + SIGKILL);
+  EXPECT_TRUE(r.err.ends_with("Can't connect to sql server local (Can't connect to local MSQL server)\n")) << r.err;
 }

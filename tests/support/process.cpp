@@ -161,7 +161,11 @@ RunResult run(const RunSpec &spec) {
   argv.insert(argv.end(), spec.args.begin(), spec.args.end());
 
   std::vector<std::string> envStore = {"TZ=UTC", "PATH=/usr/sbin:/usr/bin:/sbin:/bin"};
-  for (const auto &[k, v] : spec.env) envStore.push_back(k + "=" + v);
+  for (const auto &[k, v] : spec.env) {
+    // A variable given replaces the one set above.
+    std::erase_if(envStore, [&](const std::string &e) { return e.starts_with(k + "="); });
+    envStore.push_back(k + "=" + v);
+  }
   if (const char *asan = getenv("ASAN_OPTIONS")) envStore.push_back(std::string("ASAN_OPTIONS=") + asan);
   if (const char *ub = getenv("UBSAN_OPTIONS")) envStore.push_back(std::string("UBSAN_OPTIONS=") + ub);
 

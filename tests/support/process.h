@@ -50,7 +50,8 @@ struct RunSpec {
   // is mounted at all (the program sees the real /etc).
   std::vector<std::pair<std::string, std::string>> etc;
   bool overlay = true;                // mount the overlay even when etc is empty
-  // Environment: TZ=UTC and PATH are always set; these are added.
+  // Environment: TZ=UTC and PATH are always set; these are added (and
+  // replace those two when they name them).
   std::vector<std::pair<std::string, std::string>> env;
   std::string cwd;                    // working directory; "" keeps the test's
   int timeoutSeconds = 60;

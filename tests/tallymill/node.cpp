@@ -18,7 +18,7 @@ Node::Node() : home(tmp.sub("home")), db(tmp.sub("db"), serverOptions()) {
   testsupport::makeDirs(home + "/prices");
   file(".month", "202403");
   file("languages.cf", "en messages.en\nru messages.ru\n");
-  file("messages.en", "currency roubles\nsgrp_misc \"Other services\"\n");
+  file("messages.en", "currency roubles\nsgrp_misc \"Other services\"\nservices_in \"Services in %02u/%u\"\n");
   // KOI8-R: "руб." and "Прочие услуги".
   file("messages.ru", "currency \"\xd2\xd5\xc2.\"\nsgrp_misc \"\xf0\xd2\xcf\xde\xc9\xc5 \xd5\xd3\xcc\xd5\xc7\xc9\"\n");
   if (!db.start()) ADD_FAILURE() << "database server did not start";
@@ -32,17 +32,29 @@ void Node::user(const std::string &rel, const std::string &userCf) const {
   file("userbase/" + rel + "/user.cf", userCf);
 }
 
+testsupport::RunResult Node::run(testsupport::RunSpec spec) const {
+  std::string mailer = testsupport::sourcePath("platform/mailcapture/capture-mail") + " " +
+                       tmp.sub("mail") + " -f%s\n";
+  spec.etc = {{"korvix-1.3.conf", testsupport::configFor(home, db.config() + "mailer " + mailer +
+                                                                   "language en\n" + extraConfig)}};
+  return testsupport::run(spec);
+}
+
 testsupport::RunResult Node::tallymill(const std::vector<std::string> &args,
                                        const std::string &input) const {
   testsupport::RunSpec spec;
   spec.program = "tallymill";
   spec.args = args;
   spec.input = input;
-  std::string mailer = testsupport::sourcePath("platform/mailcapture/capture-mail") + " " +
-                       tmp.sub("mail") + " -f%s\n";
-  spec.etc = {{"korvix-1.3.conf", testsupport::configFor(home, db.config() + "mailer " + mailer +
-                                                                   "language en\n" + extraConfig)}};
-  return testsupport::run(spec);
+  return run(spec);
+}
+
+testsupport::RunResult Node::monthly(const std::string &month) const {
+  testsupport::RunSpec spec;
+  spec.program = "/bin/sh";
+  spec.args = {"-c", "\"$0\" | sh -s \"$1\"", testsupport::sourcePath("scripts/readme-monthly"), month};
+  spec.env = {{"PATH", testsupport::binPath(".") + ":/usr/bin:/bin"}};
+  return run(spec);
 }
 
 std::string Node::query(const std::string &sql) const { return db.query(sql); }

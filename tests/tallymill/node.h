@@ -20,6 +20,9 @@ class Node {
   // Runs tallymill with these arguments (and standard input).
   testsupport::RunResult tallymill(const std::vector<std::string> &args,
                                    const std::string &input = "") const;
+  // Runs the README's monthly run for the month (YYYYMM), the built programs
+  // first on its PATH.
+  testsupport::RunResult monthly(const std::string &month) const;
   // The rows of a query, each row its columns joined by "|" ("NULL" for
   // null); one row a line.
   std::string query(const std::string &sql) const;
@@ -27,6 +30,10 @@ class Node {
   std::string statements() const { return db.statements(); }
   // The captured mails, in order.
   std::vector<std::string> mails() const;
+
+  // Runs a program (a path, or a built program's name) with the node's
+  // configuration.
+  testsupport::RunResult run(testsupport::RunSpec spec) const;
 
   std::string extraConfig;  // more lines for the main configuration
   testsupport::TempDir tmp{"tallymill"};

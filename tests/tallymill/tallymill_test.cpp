@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <string>
 
 #include "node.h"
@@ -183,8 +185,9 @@ TEST(Tallymill, PriceListLanguageVariantsAreTriedInOrder) {
   node.file("prices/b.lst", "b_plain one 1\n");
   node.file("prices/b.en.lst", "b_en one 1\n");
   node.file("prices/c.en.lst", "c_en one 1\n");
+  // d.lst opens in no form: his month is incomplete.
   auto r = node.tallymill({"-u", "ivan", "-o", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(r.out,
             "20240300 ivan a_ru misc 1.000000 - 1.000000 a_ru\n"
             "20240300 ivan b_plain misc 1.000000 - 1.000000 b_plain\n"
@@ -199,7 +202,7 @@ TEST(Tallymill, PriceListLanguageVariantsAreTriedInOrder) {
   ru.file("prices/std.ru", "variant_of_std one 1\n");
   ru.file("prices/std", "plain_std one 1\n");
   r = ru.tallymill({"-u", "olga", "-o", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 2) << r.err;
   EXPECT_EQ(r.out, "20240300 olga variant_of_std misc 1.000000 - 1.000000 variant_of_std\n");
   EXPECT_TRUE(has(r.err, "Can't open prices file for 'olga' (" + ru.home + "/prices/std.ru.lst)\n")) << r.err;
 
@@ -272,7 +275,7 @@ TEST(Tallymill, ListsRedefineServicesSetPricesAndNameGroups) {
   EXPECT_EQ(node.query("SELECT descr FROM snames WHERE name='web'"), "New description\n");
 }
 
-TEST(Tallymill, ForeignCurrencyWithoutRateCostsNothingAndMailsTheAdministratorOnce) {
+TEST(Tallymill, ForeignCurrencyWithoutRateCostsNothingMailsTheAdministratorOnceAndEndsWithTwo) {
   Node node;
   node.user("kate", "prices std.lst\n");
   node.file("prices/std.lst",
@@ -281,7 +284,7 @@ TEST(Tallymill, ForeignCurrencyWithoutRateCostsNothingAndMailsTheAdministratorOn
             "chf  one  10CHF\n"
             "rub  one  10roubles\n");
   auto r = node.tallymill({"-u", "kate"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  ASSERT_EQ(r.status, 2) << r.err;
   std::string log = node.statements();
   EXPECT_TRUE(has(log, ",'kate',20240300,'eur','misc','en',1.000000,'-',0.000000)\n")) << log;
   EXPECT_TRUE(has(log, ",'kate',20240300,'gbp','misc','en',1.000000,'GBP',10.000000)\n")) << log;
@@ -353,8 +356,10 @@ TEST(Tallymill, AllUsersWalkGoesOnPastUsersThatFail) {
   testsupport::makeDirs(node.home + "/userbase/boris/dir.st");
   node.query("INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
              "(900,'clara',20240300,'fee','misc','en',1.0,'-',10.0)");
+  // Every user is priced, and then the run says how it went.
   auto r = node.tallymill({"-a"});
-  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_TRUE(endsWith(r.err, "\n4 users priced, 4 with problems (see Logfile)\n")) << r.err;
   EXPECT_EQ(node.query("SELECT user,name FROM statistic ORDER BY id"), "anna|fee\nboris|fee\n");
   std::string log = node.log();
   EXPECT_TRUE(has(log, " W Too long user name - averyverylongname\n")) << log;
@@ -412,11 +417,81 @@ TEST(Tallymill, CountersAreDecimalNumbersAndNeverTheWildcard) {
   // not stand in for every counter a formula names.
   node.file("userbase/ann/a.st", "hex 0x10\ninf inf\nnan nan\n* 5\nsign -2.5e1x\n");
   auto r = node.tallymill({"-u", "ann", "-o", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out,
-            "20240300 ann sign misc -25.000000 - -25.000000 sign\n"
-            "20240300 ann fee misc 1.000000 - 0.000000 fee\n");
+  ASSERT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(r.out, "20240300 ann sign misc -25.000000 - -25.000000 sign\n");
   EXPECT_TRUE(has(node.log(), " W Counter named `*' ignored\n")) << node.log();
-  // The price word 0x10 is the price 0 in the currency "x10".
-  EXPECT_TRUE(has(node.log(), " W No rate for `x10' (at least before 20240331)!\n")) << node.log();
+  // A value is read as far as it is a number, with a warning naming the file.
+  EXPECT_EQ(countOf(node.log(), " W Bad counter value `-2.5e1x' for `sign' in " + node.home +
+                                    "/userbase/ann/a.st, -25 counted\n"), 1) << node.log();
+  // The price word 0x10 is no price: the currency "x10" is no currency name.
+  EXPECT_TRUE(has(node.log(), " W Bad price `0x10' for `fee' in price list " + node.home + "/prices/std.lst, line ignored\n"))
+      << node.log();
+  EXPECT_FALSE(has(node.log(), "No rate")) << node.log();
+}
+
+TEST(Tallymill, IncompleteMonthsEndWithStatusTwoAndASummaryLine) {
+  Node node;
+  const std::string h = node.home;
+  node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240215,'USD',90.5)");
+  const struct {
+    std::string user, list, link, last;  // his price list, what x.st links to, his last problem
+  } cases[] = {
+      {"nolists", "", "", "No price-lists defined for nolists"},
+      {"formula", "div 1/0 1\n", "", "Bad formula `1/0' for `misc.div'"},
+      {"setprices", "fee one 10\nsetprices nosuch\n", "", "Bad formula - price for `fee' leaved as is"},
+      {"badprice", "fee one 0,45\n", "", "Bad price `0,45' for `fee' in price list " + h + "/prices/badprice.lst, line ignored"},
+      {"gone", "fee one 1\n", h + "/none", "Can't open `" + h + "/userbase/gone/x.st' to collect statistic!"},
+      {"eio", "fee one 1\n", "/proc/self/mem", "Can't read `" + h + "/userbase/eio/x.st' to collect statistic!"},
+      {"stale", "usd one 1USD\n", "", ""},  // a rate of an earlier month is used: a warning only
+  };
+  for (const auto &c : cases) {
+    node.user(c.user, c.list.empty() ? "" : "prices " + c.user + ".lst\n");
+    node.file("prices/" + c.user + ".lst", c.list);
+    if (!c.link.empty()) {
+      ASSERT_EQ(symlink(c.link.c_str(), (h + "/userbase/" + c.user + "/x.st").c_str()), 0);
+    }
+    auto r = node.tallymill({"-u", c.user});
+    EXPECT_EQ(r.status, c.last.empty() ? 0 : 2) << r.err;
+    EXPECT_TRUE(endsWith(r.err, c.last.empty() ? "Requested 20240331, last known 20240215\n"
+                                               : c.last + "\n1 user priced, 1 with problems (see Logfile)\n"))
+        << r.err;
+  }
+}
+
+TEST(Tallymill, MonthlyRunOfTheReadmeChargesOnlyCompleteMonthsAndNoClosedCustomer) {
+  Node node;
+  node.file("prices/std.lst", "mail mail_in 2\n");
+  node.file("prices/usd.lst", "host one 10USD\n");
+  node.user("ann", "prices std.lst\n");
+  node.file("userbase/ann/mail.st", "mail_in 5\n");
+  node.user("averyverylongname", "prices std.lst\n");  // a user.cf that cannot be read
+  node.user("bob", "prices usd.lst\n");                // no rate of USD
+  node.user("cat", "prices cat.lst\n");                // no such price list
+  node.user("kate", "prices std.lst\n");
+  node.file("userbase/kate/mail.st", "mail_in 7\n");
+  node.file("userbase/kate/status", "Closed at the end of February");
+
+  auto r = node.monthly("202403");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "No rate for `USD' (at least before 20240331)!\n1 user priced, 1 with problems (see Logfile)\n"))
+      << r.err;
+  EXPECT_TRUE(endsWith(r.err,
+                       "korvix-monthly: 202403 priced with problems for averyverylongname bob cat, nothing charged:\n"
+                       "read the Logfile, mend, then run korvix-monthly 202403 again\n"))
+      << r.err;
+  EXPECT_EQ(node.query("SELECT user,sum FROM statistic ORDER BY id"), "ann|10.0\nbob|0.0\n");
+  EXPECT_EQ(node.query("SELECT id FROM accounts"), "");
+  EXPECT_TRUE(fileExists(node.home + "/userbase/ann/mail.st"));
+
+  // Mended: the rate stored, the price list written, the user moved out.
+  node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240301,'USD',90)");
+  node.file("prices/cat.lst", "fee one 3\n");
+  ASSERT_EQ(rename((node.home + "/userbase/averyverylongname").c_str(), node.tmp.sub("moved").c_str()), 0);
+  r = node.monthly("202403");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(node.query("SELECT user,date,sum,cmt FROM accounts ORDER BY id"),
+            "ann|20240401|-10.0|Services in 03/2024\nbob|20240401|-900.0|Services in 03/2024\n"
+            "cat|20240401|-3.0|Services in 03/2024\n");
+  EXPECT_EQ(node.query("SELECT user FROM statistic WHERE user='kate'"), "");
+  EXPECT_EQ(readFile(node.home + "/userbase/ann/mail.st-202403"), "mail_in 5\n");  // put aside
 }
