@@ -38,14 +38,17 @@ void usage() {
   exit(1);
 }
 
-// A whole decimal number from min to max.
-bool parseNumber(const char *text, long long min, long long max, long long *value) {
+// The value of a numeric option, a whole decimal number from min to max;
+// anything else ends the run.
+long long numberOption(const char *text, long long min, long long max, const char *what) {
   char *end = nullptr;
   errno = 0;
   long long v = strtoll(text, &end, 10);
-  if (errno || end == text || *end || v < min || v > max) return false;
-  *value = v;
-  return true;
+  if (errno || end == text || *end || v < min || v > max) {
+    fprintf(stderr, "dbserver: bad %s %s\n", what, text);
+    exit(1);
+  }
+  return v;
 }
 
 bool isDirectory(const std::string &path) {
@@ -61,39 +64,25 @@ int main(int argc, char **argv) {
   std::string initName;
   bool init = false;
   int c;
-  long long number;
-  char *end;
   while ((c = getopt_long(argc, argv, "D:s:p:l:S:c:t:a:", kLongOptions, nullptr)) != -1) {
     switch (c) {
       case 'D': options.dir = optarg; break;
       case 's': options.socketPath = optarg; break;
-      case 'p':
-        if (!parseNumber(optarg, 0, 65535, &number)) {
-          fprintf(stderr, "dbserver: bad port %s\n", optarg);
-          return 1;
-        }
-        options.port = static_cast<int>(number);
-        break;
+      case 'p': options.port = static_cast<int>(numberOption(optarg, 0, 65535, "port")); break;
       case 'c':
-        if (!parseNumber(optarg, 1, 1000000, &number)) {
-          fprintf(stderr, "dbserver: bad number of clients %s\n", optarg);
-          return 1;
-        }
-        options.maxClients = static_cast<size_t>(number);
+        options.maxClients = static_cast<size_t>(numberOption(optarg, 1, 1000000, "number of clients"));
         break;
-      case 't':
+      case 't': {
+        char *end = nullptr;
         options.bounds.seconds = strtod(optarg, &end);
         if (end == optarg || *end || !(options.bounds.seconds > 0 && options.bounds.seconds <= 1e6)) {
           fprintf(stderr, "dbserver: bad number of seconds %s\n", optarg);
           return 1;
         }
         break;
+      }
       case 'a':
-        if (!parseNumber(optarg, 1, 1LL << 40, &number)) {
-          fprintf(stderr, "dbserver: bad number of bytes %s\n", optarg);
-          return 1;
-        }
-        options.bounds.rowBytes = static_cast<size_t>(number);
+        options.bounds.rowBytes = static_cast<size_t>(numberOption(optarg, 1, 1LL << 40, "number of bytes"));
         break;
       case 'l': options.statementLog = optarg; break;
       case 'S':
