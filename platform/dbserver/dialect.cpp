@@ -102,9 +102,9 @@ bool tokenize(const std::string &s, std::vector<Token> *tokens, std::string *err
 // Words that pass into SQLite as keywords; every other word is a name.
 bool isKeyword(const std::string &u) {
   static const char *const kKeywords[] = {
-      "SELECT", "DISTINCT", "FROM",  "WHERE",  "AND", "OR",   "NOT",    "NULL",   "IS",
-      "ORDER",  "BY",       "ASC",   "DESC",   "LIMIT", "INSERT", "INTO", "VALUES", "UPDATE",
-      "SET",    "DELETE",
+      "SELECT", "DISTINCT", "FROM",   "WHERE",  "AND",    "OR",  "NOT", "NULL",
+      "IS",     "ORDER",    "BY",     "ASC",    "DESC",   "LIMIT", "INSERT",
+      "INTO",   "VALUES",   "UPDATE", "SET",    "DELETE",
   };
   for (const char *k : kKeywords)
     if (u == k) return true;
