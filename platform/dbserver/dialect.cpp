@@ -103,7 +103,7 @@ bool tokenize(const std::string &s, std::vector<Token> *tokens, std::string *err
 bool isKeyword(const std::string &u) {
   static const char *const kKeywords[] = {
       "SELECT", "DISTINCT", "FROM",   "WHERE",  "AND",    "OR",  "NOT", "NULL",
-      "IS",     "LIKE",     "ORDER",  "BY",     "ASC",    "DESC", "LIMIT", "INSERT",
+      "IS",     "ORDER",    "BY",     "ASC",    "DESC",   "LIMIT", "INSERT",
       "INTO",   "VALUES",   "UPDATE", "SET",    "DELETE",
   };
   for (const char *k : kKeywords)
@@ -112,6 +112,45 @@ bool isKeyword(const std::string &u) {
 }
 
 std::string quoted(const std::string &name) { return "\"" + name + "\""; }
+
+// The statements of the system name one table: SELECT ... FROM t and DELETE
+// FROM t, then nothing or WHERE, ORDER BY, LIMIT; UPDATE t SET; INSERT INTO
+// t (...) VALUES. A second table, a join, an alias or a nested SELECT is
+// refused: each could make one statement work on the product of tables.
+bool oneTable(const std::vector<Token> &tokens, const std::string &verb, std::string *error) {
+  struct Shape {
+    const char *verb;
+    const char *before;    // the word before the table's name
+    int keywords;          // how many SELECT and FROM words the statement holds
+    const char *after[3];  // what may follow the name, besides the end
+  };
+  static const Shape kShapes[] = {
+      {"SELECT", "FROM", 2, {"WHERE", "ORDER", "LIMIT"}},
+      {"DELETE", "FROM", 1, {"WHERE"}},
+      {"UPDATE", "UPDATE", 0, {"SET"}},
+      {"INSERT", "INTO", 0, {"(", "VALUES"}},
+  };
+  const Shape *shape = kShapes;
+  while (verb != shape->verb) shape++;
+  int keywords = 0;
+  size_t name = 0;
+  for (size_t i = 0; i < tokens.size(); i++) {
+    std::string u = tokens[i].kind == TokenKind::String ? "" : upper(tokens[i].text);
+    if (u == "SELECT" || u == "FROM") keywords++;
+    if (!name && u == shape->before) name = i + 1;
+  }
+  bool ok = keywords == shape->keywords && name && name < tokens.size() &&
+            tokens[name].kind == TokenKind::Word && !isKeyword(upper(tokens[name].text));
+  size_t next = name + 1;
+  if (ok && next < tokens.size()) {
+    ok = false;
+    for (const char *word : shape->after)
+      if (word && tokens[next].kind != TokenKind::String && upper(tokens[next].text) == word) ok = true;
+  }
+  if (ok) return true;
+  *error = "Only one table per statement, without join, alias or nested select";
+  return false;
+}
 
 // A cursor over the tokens of a CREATE or DROP statement.
 struct Parser {
@@ -242,6 +281,7 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
     *error = "Unsupported statement \"" + tokens[0].text + "\"";
     return false;
   }
+  if (!oneTable(tokens, verb, error)) return false;
   std::string sql;
   for (size_t i = 0; i < tokens.size(); ++i) {
     const Token &t = tokens[i];

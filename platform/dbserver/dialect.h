@@ -3,8 +3,9 @@
 // The dialect: string literals in single quotes, where a backslash takes the
 // next byte as it is (\' and \\); 8-bit bytes are kept. Identifiers are used
 // bare, also those that SQLite reserves (group, user, date, name, sum).
-// Statements: SELECT, INSERT, UPDATE and DELETE with the usual clauses
-// (WHERE, ORDER BY, LIMIT), CREATE TABLE name (column type [not null]
+// Statements: SELECT, INSERT, UPDATE and DELETE on one table each, with the
+// usual clauses (WHERE, ORDER BY, LIMIT) but no join, alias or nested
+// SELECT, CREATE TABLE name (column type [not null]
 // [primary key], ...) with the types char(N), int and real, CREATE INDEX
 // name ON table (column, ...) (not unique), and DROP TABLE.
 //

@@ -1,14 +1,20 @@
 // dbserver: the stand-in database server of the test suite and the demo.
 //
 //   dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG] [-S normal|full]
+//            [-c CLIENTS] [-t SECONDS] [-a BYTES]
 //   dbserver -D DIR --init NAME
 //
 // Serves the databases DIR/NAME.db on a UNIX socket and/or TCP on 127.0.0.1
 // (-p 0: any free port, named in the ready line) in the foreground until
 // SIGTERM. -l appends every query received to the file, one a line, as
 // received. -S says what an acknowledged statement survives: normal (the
-// default) a crash or kill of the server, full also a power loss.
+// default) a crash or kill of the server, full also a power loss. -c is the
+// number of clients served at once (500), -t and -a bound the running time
+// (10 seconds) and the rows (64 MiB) of one statement.
 // --init creates DIR/NAME.db with the system's six tables and their indexes.
+//
+// Everything the server makes is its own user's only: the folder 0700, the
+// databases, their companions and the statement log 0600, the socket 0700.
 
 #include <getopt.h>
 #include <sys/stat.h>
@@ -26,18 +32,23 @@ namespace {
 
 void usage() {
   fputs("usage: dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG] [-S normal|full]\n"
+        "                [-c CLIENTS] [-t SECONDS] [-a BYTES]\n"
         "       dbserver -D DIR --init NAME\n",
         stderr);
   exit(1);
 }
 
-bool parsePort(const char *text, int *port) {
+// The value of a numeric option, a whole decimal number from min to max;
+// anything else ends the run.
+long long numberOption(const char *text, long long min, long long max, const char *what) {
   char *end = nullptr;
   errno = 0;
-  long v = strtol(text, &end, 10);
-  if (errno || end == text || *end || v < 0 || v > 65535) return false;
-  *port = static_cast<int>(v);
-  return true;
+  long long v = strtoll(text, &end, 10);
+  if (errno || end == text || *end || v < min || v > max) {
+    fprintf(stderr, "dbserver: bad %s %s\n", what, text);
+    exit(1);
+  }
+  return v;
 }
 
 bool isDirectory(const std::string &path) {
@@ -53,15 +64,25 @@ int main(int argc, char **argv) {
   std::string initName;
   bool init = false;
   int c;
-  while ((c = getopt_long(argc, argv, "D:s:p:l:S:", kLongOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "D:s:p:l:S:c:t:a:", kLongOptions, nullptr)) != -1) {
     switch (c) {
       case 'D': options.dir = optarg; break;
       case 's': options.socketPath = optarg; break;
-      case 'p':
-        if (!parsePort(optarg, &options.port)) {
-          fprintf(stderr, "dbserver: bad port %s\n", optarg);
+      case 'p': options.port = static_cast<int>(numberOption(optarg, 0, 65535, "port")); break;
+      case 'c':
+        options.maxClients = static_cast<size_t>(numberOption(optarg, 1, 1000000, "number of clients"));
+        break;
+      case 't': {
+        char *end = nullptr;
+        options.bounds.seconds = strtod(optarg, &end);
+        if (end == optarg || *end || !(options.bounds.seconds > 0 && options.bounds.seconds <= 1e6)) {
+          fprintf(stderr, "dbserver: bad number of seconds %s\n", optarg);
           return 1;
         }
+        break;
+      }
+      case 'a':
+        options.bounds.rowBytes = static_cast<size_t>(numberOption(optarg, 1, 1LL << 40, "number of bytes"));
         break;
       case 'l': options.statementLog = optarg; break;
       case 'S':
@@ -82,9 +103,12 @@ int main(int argc, char **argv) {
     }
   }
   if (optind != argc || options.dir.empty()) usage();
+  // The databases are the customers' accounts: whatever the caller's umask,
+  // nobody but the server's user reads them or reaches the socket.
+  umask(077);
 
   if (init) {
-    if (mkdir(options.dir.c_str(), 0755) != 0 && errno != EEXIST) {
+    if (mkdir(options.dir.c_str(), 0700) != 0 && errno != EEXIST) {
       fprintf(stderr, "dbserver: cannot create %s: %s\n", options.dir.c_str(), strerror(errno));
       return 1;
     }

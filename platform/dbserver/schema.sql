@@ -1,7 +1,11 @@
 # The system's six tables, in the server's own dialect; "dbserver -D DIR
 # --init NAME" runs these statements on a new database DIR/NAME.db.
-# Widths: user, account and table names 15; service, group, unit and
-# currency names 16; language codes 2; descriptions 300; comments 299.
+# Widths, in bytes, which the server holds every value to: user, account
+# and table names 15; service, group, unit and currency names 16; language
+# codes 2; comments 299; descriptions as long as the price lists make them:
+# a group's is the rest of its line (a line holds 2047 characters), a
+# service's grows to 301 from its description lines (the readers take the
+# first 300 of either).
 # Dates are YYYYMMDD numbers (monthly statistic rows YYYYMM00).
 
 CREATE TABLE ids (
@@ -41,14 +45,14 @@ CREATE TABLE sgroups (
   id int,
   lang char(2),
   name char(16),
-  descr char(300)
+  descr char(2047)
 );
 
 CREATE TABLE snames (
   id int,
   lang char(2),
   name char(16),
-  descr char(300)
+  descr char(301)
 );
 
 # Indexes on the columns the system's statements look rows up and delete

@@ -23,6 +23,10 @@ namespace {
 
 // Largest payload of a frame, part of the wire format.
 constexpr size_t kMaxPayload = 32768;
+// A client's next request waits while more than this of its answers is
+// unsent, so a client that sends and never reads costs at most this plus one
+// answer.
+constexpr size_t kUnsentMax = 4 << 20;
 constexpr const char *kGreeting = "0:6:dbserver, a stand-in on SQLite\n";
 constexpr const char *kOk = "0:\n";
 constexpr const char *kEnd = "-100:\n";
@@ -46,12 +50,16 @@ void onStopSignal(int) { stopSignal = 1; }
 
 struct Client {
   int fd = -1;
-  std::string in;          // bytes received, not yet a whole frame
+  std::string in;          // bytes received, not yet answered
   std::string out;         // bytes to send from outSent on
   size_t outSent = 0;
   bool loggedIn = false;   // the login line has come
   std::string db;          // the selected database, "" none
   bool quitting = false;   // close once out is sent
+  size_t unsent() const { return out.size() - outSent; }
+  // Requests are read and answered only while this holds, so neither in nor
+  // out grows past its bound.
+  bool takesRequests() const { return !quitting && unsent() <= kUnsentMax; }
 };
 
 void appendFrame(std::string &out, const std::string &payload) {
@@ -95,6 +103,7 @@ class Server {
   bool listenUnix();
   bool listenTcp();
   void acceptClients(int listener);
+  bool serve(Client &c, short events);
   bool receive(Client &c);
   bool flush(Client &c);
   bool processFrames(Client &c);
@@ -113,6 +122,8 @@ class Server {
   std::list<Client> clients_;
   int logFd_ = -1;
   bool shutdownRequested_ = false;
+  bool acceptPaused_ = false;  // out of file descriptors: wait for a client to leave
+  bool toldPause_ = false;
   bool unixBound_ = false;
   int port_ = -1;
 };
@@ -152,7 +163,7 @@ bool Server::listenUnix() {
     unlink(path.c_str());
   }
   int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0) {
+  if (fd < 0 || bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, SOMAXCONN) != 0) {
     fprintf(stderr, "dbserver: cannot listen on %s: %s\n", path.c_str(), strerror(errno));
     if (fd >= 0) close(fd);
     return false;
@@ -172,7 +183,7 @@ bool Server::listenTcp() {
   addr.sin_port = htons(static_cast<uint16_t>(options_.port));
   socklen_t len = sizeof addr;
   if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
-      bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, 64) != 0 ||
+      bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0 || listen(fd, SOMAXCONN) != 0 ||
       getsockname(fd, reinterpret_cast<sockaddr *>(&addr), &len) != 0) {
     fprintf(stderr, "dbserver: cannot listen on 127.0.0.1:%d: %s\n", options_.port, strerror(errno));
     if (fd >= 0) close(fd);
@@ -187,8 +198,24 @@ void Server::acceptClients(int listener) {
   for (;;) {
     int fd = accept4(listener, nullptr, nullptr, SOCK_NONBLOCK | SOCK_CLOEXEC);
     if (fd < 0) {
-      if (errno == EINTR) continue;
-      return;  // EAGAIN, or a client that went away before we took it
+      if (errno == EINTR || errno == ECONNABORTED) continue;
+      if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+        // The listener stays readable: polling it now would spin.
+        acceptPaused_ = true;
+        if (!toldPause_)
+          fprintf(stderr, "dbserver: %s with %zu clients: new ones wait until one leaves\n", strerror(errno),
+                  clients_.size());
+        toldPause_ = true;
+      }
+      return;  // EAGAIN, or out of descriptors
+    }
+    if (clients_.size() >= options_.maxClients) {
+      // A fresh connection has room for this little.
+      std::string refusal;
+      appendFrame(refusal, errorPayload("Too many clients"));
+      send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL);
+      close(fd);
+      continue;
     }
     Client c;
     c.fd = fd;
@@ -197,14 +224,29 @@ void Server::acceptClients(int listener) {
   }
 }
 
-// Reads what the client sent; false when it closed or failed.
+// One wake of a client: sends what it can, reads when the client may send
+// more, answers what came. false when the client is to be dropped.
+bool Server::serve(Client &c, short events) {
+  if (!events) return true;
+  bool open = true;
+  if ((events & POLLOUT) && !flush(c)) return false;
+  // Reading waits while answers are unsent past the bound, and then nothing
+  // unanswered is left in c.in but part of a frame: c.in stays small too.
+  if ((events & (POLLIN | POLLHUP | POLLERR)) && c.takesRequests()) open = receive(c);
+  // Requests read earlier are answered as the unsent answers drain.
+  if (!processFrames(c) || !flush(c)) return false;
+  return open && !(c.quitting && c.unsent() == 0);
+}
+
+// Reads what the client sent, one buffer at most; false when it closed or
+// failed.
 bool Server::receive(Client &c) {
   char buf[65536];
   for (;;) {
     ssize_t n = recv(c.fd, buf, sizeof buf, 0);
     if (n > 0) {
       c.in.append(buf, static_cast<size_t>(n));
-      if (static_cast<size_t>(n) < sizeof buf) return true;
+      return true;
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -224,22 +266,31 @@ bool Server::flush(Client &c) {
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      return true;
+      break;
     } else {
       return false;
     }
   }
-  c.out.clear();
-  c.outSent = 0;
+  if (c.unsent() == 0) {
+    // A large answer's buffer is given back once it is sent.
+    if (c.out.capacity() > kUnsentMax) std::string().swap(c.out);
+    c.out.clear();
+    c.outSent = 0;
+  } else if (c.outSent >= c.unsent()) {
+    // The sent part goes once it outweighs the rest, so each byte is moved
+    // a few times at most.
+    c.out.erase(0, c.outSent);
+    c.outSent = 0;
+  }
   return true;
 }
 
-// Answers every whole frame received; false when the client is to be
-// dropped (a malformed frame).
+// Answers the whole frames received while the unsent answers stay within
+// their bound; false when the client is to be dropped (a malformed frame).
 bool Server::processFrames(Client &c) {
   size_t pos = 0;
   bool ok = true;
-  while (!c.quitting && c.in.size() - pos >= 4) {
+  while (c.takesRequests() && c.in.size() - pos >= 4) {
     const unsigned char *h = reinterpret_cast<const unsigned char *>(c.in.data() + pos);
     uint32_t length = h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<uint32_t>(h[3]) << 24);
     if (length == 0 || length > kMaxPayload) {
@@ -284,7 +335,8 @@ void Server::query(Client &c, const std::string &text) {
   Statement statement;
   QueryResult result;
   std::string error;
-  if (!translateStatement(text, &statement, &error) || !runStatement(db, statement, &result, &error)) {
+  if (!translateStatement(text, &statement, &error) ||
+      !runStatement(db, statement, &result, &error, options_.bounds)) {
     replyError(c, error);
     return;
   }
@@ -292,23 +344,23 @@ void Server::query(Client &c, const std::string &text) {
     reply(c, std::to_string(result.changes) + "\n");
     return;
   }
-  // The whole answer is built first, so a row too long for a frame turns
-  // into an error reply instead of a broken answer.
-  std::string answer;
-  appendFrame(answer, "1:" + std::to_string(result.fields.size()) + "\n");
+  // A row too long for a frame takes back what was added of the answer and
+  // turns it into an error reply instead of a broken answer.
+  size_t start = c.out.size();
+  reply(c, "1:" + std::to_string(result.fields.size()) + "\n");
   for (const auto &row : result.rows) {
     std::string packet;
     for (const Value &v : row) appendColumn(packet, v);
     if (packet.size() > kMaxPayload) {
+      c.out.resize(start);
       replyError(c, "Row too long for a packet");
       return;
     }
-    appendFrame(answer, packet);
+    reply(c, packet);
   }
-  appendFrame(answer, kEnd);
-  for (const FieldInfo &f : result.fields) appendFrame(answer, fieldPacket(f));
-  appendFrame(answer, kEnd);
-  c.out += answer;
+  reply(c, kEnd);
+  for (const FieldInfo &f : result.fields) reply(c, fieldPacket(f));
+  reply(c, kEnd);
 }
 
 void Server::listing(Client &c, const std::vector<std::string> &names) {
@@ -401,7 +453,7 @@ bool Server::handleRequest(Client &c, const std::string &payload) {
 
 int Server::run() {
   if (!options_.statementLog.empty()) {
-    logFd_ = open(options_.statementLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    logFd_ = open(options_.statementLog.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
     if (logFd_ < 0) {
       fprintf(stderr, "dbserver: cannot open %s: %s\n", options_.statementLog.c_str(), strerror(errno));
       return 1;
@@ -431,38 +483,35 @@ int Server::run() {
   fflush(stdout);
 
   while (!stopSignal && !shutdownRequested_) {
+    // Clients come first: one that left in this wake makes room for a new
+    // one accepted in it.
     std::vector<pollfd> fds;
-    for (int fd : listeners_) fds.push_back({fd, POLLIN, 0});
-    for (const Client &c : clients_)
-      fds.push_back({c.fd, static_cast<short>(c.out.empty() ? POLLIN : POLLOUT), 0});
-    int n = ppoll(fds.data(), fds.size(), nullptr, &waitMask);
+    for (const Client &c : clients_) {
+      short events = c.unsent() ? POLLOUT : 0;
+      if (c.takesRequests()) events |= POLLIN;
+      fds.push_back({c.fd, events, 0});
+    }
+    for (int fd : listeners_) fds.push_back({fd, static_cast<short>(acceptPaused_ ? 0 : POLLIN), 0});
+    const timespec retry = {1, 0};
+    int n = ppoll(fds.data(), fds.size(), acceptPaused_ ? &retry : nullptr, &waitMask);
     if (n < 0) {
       if (errno == EINTR) continue;
       fprintf(stderr, "dbserver: poll: %s\n", strerror(errno));
       return 1;
     }
+    if (n == 0) acceptPaused_ = false;
     size_t i = 0;
-    for (; i < listeners_.size(); i++)
-      if (fds[i].revents & POLLIN) acceptClients(fds[i].fd);
-    for (auto it = clients_.begin(); it != clients_.end() && i < fds.size(); i++) {
-      Client &c = *it;
-      short ev = fds[i].revents;
-      bool keep = true;
-      if (ev & POLLOUT) keep = flush(c);
-      if (keep && (ev & (POLLIN | POLLHUP | POLLERR)) && c.out.empty()) {
-        bool open = receive(c);
-        keep = processFrames(c) && open;
-        // Answers go out at once; what does not fit waits for POLLOUT.
-        if (keep) keep = flush(c);
-      }
-      if (keep && c.quitting && c.out.empty()) keep = false;
-      if (keep) {
+    for (auto it = clients_.begin(); i < fds.size() - listeners_.size(); i++) {
+      if (serve(*it, fds[i].revents)) {
         ++it;
       } else {
-        close(c.fd);
+        close(it->fd);
         it = clients_.erase(it);
+        acceptPaused_ = false;
       }
     }
+    for (int fd : listeners_)
+      if (fds[i++].revents & POLLIN) acceptClients(fd);
   }
   // Answers still waiting (the one to Shutdown among them) go out if they can.
   for (Client &c : clients_) flush(c);

@@ -5,6 +5,13 @@
 // whole before the next is read, so every statement runs alone and is
 // atomic. A client's frame that is empty, longer than 32768 bytes or not a
 // request ("<number>:<argument>") closes that client's connection only.
+//
+// Bounds keep one client from stalling or exhausting the server: a client
+// past the client limit gets an error instead of the greeting; no request of
+// a client is read while more than 4 MiB of its answers are unsent; a
+// statement that runs too long or whose rows grow too large fails; when no
+// file descriptor is left for a new client, the server serves the others
+// and accepts again once one leaves (or a second later).
 #pragma once
 
 #include <string>
@@ -17,6 +24,8 @@ struct ServerOptions {
   int port = -1;              // TCP port on 127.0.0.1, -1 for none, 0 any free
   std::string statementLog;   // file that receives every query, "" for none
   Durability durability = Durability::kSyncNormal;  // -S normal|full
+  size_t maxClients = 500;        // -c: clients served at once
+  StatementBounds bounds = {10, 64 << 20};  // -t seconds, -a bytes of rows
 };
 
 // Serves until SIGTERM or SIGINT, or a Shutdown request. Once listening it

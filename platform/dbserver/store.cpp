@@ -6,6 +6,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -50,6 +52,44 @@ bool configure(sqlite3 *db, Durability durability, std::string *error) {
 }
 
 std::string engineError(sqlite3 *db) { return sqlite3_errmsg(db); }
+
+// Makes the declared widths hold: per table, a trigger before INSERT and one
+// before UPDATE refuse a row with a char(N) value of more than N bytes. The
+// triggers are TEMP ones, kept with the connection and not in the file, so
+// every database gets them when opened, however old; a table made later
+// gets them when it is made, and loses them when it is dropped.
+bool guardWidths(sqlite3 *db, std::string *error) {
+  std::vector<std::string> tables;
+  if (!tableNames(db, &tables, error)) return false;
+  std::string sql;
+  for (const std::string &table : tables) {
+    std::vector<FieldInfo> fields;
+    if (!isIdentifier(table) || !tableFields(db, table, &fields, error)) continue;
+    std::string checks;
+    for (const FieldInfo &f : fields) {
+      if (f.type != kTypeChar || f.length <= 0 || !isIdentifier(f.name)) continue;
+      std::string width = std::to_string(f.length);
+      checks += "SELECT RAISE(ABORT, 'Value too long for " + table + "." + f.name + " (at most " + width +
+                " bytes)') WHERE length(CAST(NEW.\"" + f.name + "\" AS BLOB)) > " + width + "; ";
+    }
+    if (checks.empty()) continue;
+    for (const char *op : {"INSERT", "UPDATE"})
+      sql += std::string("CREATE TEMP TRIGGER IF NOT EXISTS \"width_") + op + "_" + table + "\" BEFORE " + op +
+             " ON main.\"" + table + "\" BEGIN " + checks + "END; ";
+  }
+  char *message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    *error = message ? message : "cannot guard the column widths";
+    sqlite3_free(message);
+    return false;
+  }
+  return true;
+}
+
+// The progress handler of a bounded statement: non-zero stops it.
+int pastDeadline(void *deadline) {
+  return std::chrono::steady_clock::now() > *static_cast<std::chrono::steady_clock::time_point *>(deadline);
+}
 
 // Runs the statements of the schema text: '#' lines are comments, ';' ends
 // a statement.
@@ -109,7 +149,7 @@ sqlite3 *Databases::open(const std::string &name, std::string *error) {
     sqlite3_close_v2(db);
     return nullptr;
   }
-  if (!configure(db, durability_, error)) {
+  if (!configure(db, durability_, error) || !guardWidths(db, error)) {
     sqlite3_close_v2(db);
     return nullptr;
   }
@@ -124,7 +164,7 @@ bool Databases::create(const std::string &name, bool withSchema, std::string *er
   }
   // O_EXCL: an existing database is never overwritten. An empty file is an
   // empty SQLite database.
-  int fd = ::open(path(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  int fd = ::open(path(name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
   if (fd < 0) {
     *error = errno == EEXIST ? "Database \"" + name + "\" exists"
                              : "Cannot create database \"" + name + "\": " + strerror(errno);
@@ -173,7 +213,8 @@ std::vector<std::string> Databases::list() const {
   return names;
 }
 
-bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, std::string *error) {
+bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, std::string *error,
+                  const StatementBounds &bounds) {
   sqlite3_stmt *stmt = nullptr;
   const char *tail = nullptr;
   if (sqlite3_prepare_v2(db, statement.sql.c_str(), static_cast<int>(statement.sql.size()), &stmt, &tail) !=
@@ -214,28 +255,49 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
     typeFromDeclared(declared, &field);
     result->fields.push_back(field);
   }
+  // The engine calls the handler every 1000 steps of its program, so a
+  // statement past its time is stopped within a moment.
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                                                          std::chrono::duration<double>(bounds.seconds));
+  if (bounds.seconds > 0) sqlite3_progress_handler(db, 1000, pastDeadline, &deadline);
+  size_t rowBytes = 0;
   int rc;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     std::vector<Value> row;
     for (int i = 0; i < columns; i++) {
+      rowBytes += 16;
       if (sqlite3_column_type(stmt, i) == SQLITE_NULL) {
         row.push_back(std::nullopt);
       } else {
         const unsigned char *text = sqlite3_column_text(stmt, i);
         int n = sqlite3_column_bytes(stmt, i);
         row.push_back(std::string(reinterpret_cast<const char *>(text), static_cast<size_t>(n)));
+        rowBytes += static_cast<size_t>(n);
       }
     }
     result->rows.push_back(std::move(row));
+    if (bounds.rowBytes && rowBytes > bounds.rowBytes) break;
   }
+  if (bounds.seconds > 0) sqlite3_progress_handler(db, 0, nullptr, nullptr);
   if (rc != SQLITE_DONE) {
-    *error = engineError(db);
+    char bound[64];
+    if (rc == SQLITE_ROW) {
+      snprintf(bound, sizeof bound, "%zu bytes", bounds.rowBytes);
+      *error = std::string("Answer too large (more than ") + bound + ")";
+    } else if (rc == SQLITE_INTERRUPT) {
+      snprintf(bound, sizeof bound, "%g seconds", bounds.seconds);
+      *error = std::string("Statement took too long (more than ") + bound + ")";
+    } else {
+      *error = engineError(db);
+    }
     sqlite3_finalize(stmt);
     result->rows.clear();
     return false;
   }
   result->changes = result->hasColumns ? 0 : sqlite3_changes(db);
   sqlite3_finalize(stmt);
+  // A new table gets its width guards at once.
+  if (statement.sql.rfind("CREATE TABLE ", 0) == 0) return guardWidths(db, error);
   return true;
 }
 

@@ -2,7 +2,9 @@
 // execution of translated statements on them.
 //
 // Type codes in field descriptions: 1 int (length 4), 2 char (its declared
-// length), 3 real (length 8).
+// length), 3 real (length 8). A char(N) column holds at most N bytes: an
+// INSERT or UPDATE that would store a longer value fails and changes
+// nothing.
 #pragma once
 
 #include <sqlite3.h>
@@ -80,9 +82,17 @@ class Databases {
   std::map<std::string, sqlite3 *> open_;
 };
 
-// Runs one translated statement. false with *error set (the engine's text)
-// when it fails; a failed statement changes nothing.
-bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, std::string *error);
+// Bounds of one statement, 0 for none: its running time in seconds, and the
+// size of its rows (their bytes, counted with some overhead per value).
+struct StatementBounds {
+  double seconds = 0;
+  size_t rowBytes = 0;
+};
+
+// Runs one translated statement. false with *error set (the engine's text,
+// or the bound it crossed) when it fails; a failed statement changes nothing.
+bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, std::string *error,
+                  const StatementBounds &bounds = {});
 // The names of the tables of a database, sorted.
 bool tableNames(sqlite3 *db, std::vector<std::string> *names, std::string *error);
 // The field descriptions of a table; false with *error set when there is no

@@ -115,7 +115,7 @@ TEST_F(MsqlClient, RowsKeepNullsQuotesAndEightBitBytes) {
   f = msqlFetchField(r);
   EXPECT_STREQ(f->name, "descr");
   EXPECT_EQ(f->type, 2);
-  EXPECT_EQ(f->length, 300);
+  EXPECT_EQ(f->length, 301);
   msqlFreeResult(r);
   msqlClose(sock);
 }

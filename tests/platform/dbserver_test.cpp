@@ -1,10 +1,13 @@
 // The stand-in database server: the statements the system sends, several
-// clients, restarts, hostile clients, the statement log, the command line.
+// clients, restarts, hostile clients and its bounds, the statement log, the
+// command line and the modes of its files.
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -14,7 +17,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -37,6 +42,10 @@ class RawClient {
  public:
   explicit RawClient(const std::string &unixPath) {
     fd_ = socket(AF_UNIX, SOCK_STREAM, 0);
+    // A server that takes no more clients or reads no more never hangs the
+    // test: connect and send give up after 5 seconds.
+    timeval limit = {5, 0};
+    setsockopt(fd_, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
     sockaddr_un addr;
     memset(&addr, 0, sizeof addr);
     addr.sun_family = AF_UNIX;
@@ -55,13 +64,14 @@ class RawClient {
   ~RawClient() { closeFd(); }
   bool connected() const { return fd_ >= 0; }
   void send(const std::string &bytes) { ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL); }
-  // The next frame's payload, or "<closed>" / "<timeout>".
-  std::string frame() {
-    std::string h = readBytes(4);
+  // The next frame's payload, or "<closed>" / "<timeout>" (no byte for
+  // that many milliseconds).
+  std::string frame(int timeoutMs = 5000) {
+    std::string h = readBytes(4, timeoutMs);
     if (h.size() < 4) return h;
     const unsigned char *u = reinterpret_cast<const unsigned char *>(h.data());
     uint32_t n = u[0] | (u[1] << 8) | (u[2] << 16) | (static_cast<uint32_t>(u[3]) << 24);
-    return readBytes(n);
+    return readBytes(n, timeoutMs);
   }
   // The greeting, then the login line and its reply.
   bool login() { return frame().rfind("0:6:", 0) == 0 && (send(frameOf("tester\n")), frame() == "0:\n"); }
@@ -78,11 +88,11 @@ class RawClient {
   }
 
  private:
-  std::string readBytes(size_t n) {
+  std::string readBytes(size_t n, int timeoutMs) {
     std::string out;
     while (out.size() < n) {
       pollfd p = {fd_, POLLIN, 0};
-      if (poll(&p, 1, 5000) != 1) return "<timeout>";
+      if (poll(&p, 1, timeoutMs) != 1) return "<timeout>";
       char buf[4096];
       ssize_t r = read(fd_, buf, std::min(sizeof buf, n - out.size()));
       if (r <= 0) return "<closed>";
@@ -128,6 +138,16 @@ class DbServerTest : public testing::Test {
     msqlFreeResult(r);
     return out;
   }
+  // Rows 1..count of accounts, user u0..u49 and a comment of 100 bytes.
+  void fillAccounts(int sock, int count) {
+    for (int first = 1; first <= count; first += 50) {
+      std::string q = "INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES ";
+      for (int id = first; id < first + 50 && id <= count; id++)
+        q += (id == first ? "(" : ",(") + std::to_string(id) + ",'u" + std::to_string(id % 50) + "',19980301,1.00,'" +
+             std::string(100, 'c') + "',0)";
+      exec(sock, q);
+    }
+  }
 
   testsupport::TempDir tmp_{"dbserver"};
   testsupport::DbServer::Options options_ = [] {
@@ -139,6 +159,24 @@ class DbServerTest : public testing::Test {
 };
 
 typedef std::vector<std::string> Rows;
+
+// A number of a process from /proc: its CPU time in clock ticks (field
+// "cpu"), or a line of its status such as "VmHWM" (in kB).
+long procNumber(pid_t pid, const std::string &field) {
+  std::string dir = "/proc/" + std::to_string(pid);
+  if (field == "cpu") {
+    std::string stat = testsupport::readFile(dir + "/stat");
+    std::istringstream rest(stat.substr(stat.rfind(')') + 2));
+    std::string skip;
+    long user = 0, system = 0;
+    for (int i = 0; i < 11; i++) rest >> skip;  // state .. cmajflt
+    rest >> user >> system;
+    return user + system;
+  }
+  std::string status = testsupport::readFile(dir + "/status");
+  size_t at = status.find("\n" + field + ":");
+  return at == std::string::npos ? -1 : strtol(status.c_str() + at + field.size() + 2, nullptr, 10);
+}
 
 }  // namespace
 
@@ -406,6 +444,130 @@ TEST_F(DbServerTest, HostileClientsLoseOnlyTheirOwnConnection) {
   msqlClose(sock);
 }
 
+// 1,100 clients that stay connected: past the client limit they are told so;
+// past the server's descriptors they wait, the server not spinning, until
+// some leave. Either way a new client is served once some have left.
+TEST_F(DbServerTest, ManyIdleClientsNeitherSpinNorLockOthersOut) {
+  rlimit own;
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &own), 0);
+  if (own.rlim_max < 1200) GTEST_SKIP() << "needs 1200 file descriptors";
+  own.rlim_cur = std::min<rlim_t>(own.rlim_max, 4096);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &own), 0);
+  testsupport::DbServer unlimited(tmp_.sub("unlimited"), {.args = {"-c", "5000"}});
+  ASSERT_TRUE(unlimited.start());
+  struct {
+    testsupport::DbServer *server;
+    size_t minGreeted, maxGreeted, refused;
+  } cases[] = {{&server_, 500, 500, 600}, {&unlimited, 1000, 1023, 0}};
+  for (const auto &k : cases) {
+    const rlimit fds = {1024, 1024};
+    ASSERT_EQ(prlimit(k.server->pid(), RLIMIT_NOFILE, &fds, nullptr), 0);
+    std::deque<RawClient> clients;
+    for (int i = 0; i < 1100; i++) {
+      clients.emplace_back(k.server->socketPath());
+      ASSERT_TRUE(clients.back().connected()) << i;
+    }
+    size_t greeted = 0, refused = 0;
+    for (RawClient &c : clients) {
+      std::string first = c.frame(300);
+      if (first.rfind("0:6:", 0) == 0) greeted++;
+      else if (first == "-1:Too many clients\n" && c.closedByServer()) refused++;
+      else break;  // waits to be accepted, as do all after it
+    }
+    EXPECT_GE(greeted, k.minGreeted);
+    EXPECT_LE(greeted, k.maxGreeted);
+    EXPECT_EQ(refused, k.refused);
+    if (k.refused) {
+      EXPECT_EQ(k.server->query("SELECT * FROM ids"), "connect failed: Too many clients");
+    }
+    long cpu = procNumber(k.server->pid(), "cpu");
+    usleep(500000);
+    EXPECT_LT(procNumber(k.server->pid(), "cpu") - cpu, sysconf(_SC_CLK_TCK) / 4) << "the server spins";
+
+    for (int i = 0; i < 100; i++) clients.pop_front();
+    for (size_t i = greeted + refused - 100; i < clients.size(); i++)
+      EXPECT_EQ(clients[i].frame().substr(0, 4), "0:6:") << i;
+    EXPECT_EQ(k.server->query("SELECT * FROM ids"), "");
+  }
+}
+
+// A client that sends 5,000 selects and reads no answer: the server stops
+// reading it at its bound of unsent answers, stays small and serves others.
+TEST_F(DbServerTest, PipeliningClientIsHeldAtItsBound) {
+  int sock = connectDb();
+  ASSERT_GE(sock, 0);
+  fillAccounts(sock, 2000);  // an answer of some 300 kB
+  std::string log = server_.statements();
+  const long before = std::count(log.begin(), log.end(), '\n');
+  {
+    RawClient greedy(server_.socketPath());
+    ASSERT_TRUE(greedy.login());
+    std::string frames = frameOf("2:vovuvuza\n");
+    for (int i = 0; i < 5000; i++) frames += frameOf("3:SELECT * FROM accounts\n");
+    greedy.send(frames);
+    // Answered meanwhile; the second answer comes after the server has
+    // taken what it takes from the greedy client.
+    for (int i = 0; i < 2; i++) EXPECT_EQ(rows(sock, "SELECT id FROM accounts WHERE id=7"), Rows{"7"});
+    log = server_.statements();
+    EXPECT_LT(std::count(log.begin(), log.end(), '\n'), before + 100);
+    // Some 10 MB, 120 MB under the sanitizers; 1.5 GB without the bound.
+    EXPECT_LT(procNumber(server_.pid(), "VmHWM"), 256 * 1024);  // kB
+  }
+  EXPECT_EQ(rows(sock, "SELECT id FROM accounts WHERE id=8"), Rows{"8"});
+  log = server_.statements();
+  EXPECT_LT(std::count(log.begin(), log.end(), '\n'), before + 100);  // the rest was dropped
+  msqlClose(sock);
+}
+
+// Statements outside the dialect or past the bounds are refused with an
+// error answer and change nothing; the next statement is served at once.
+TEST_F(DbServerTest, RefusesJoinsOverlongValuesAndStatementsPastTheBounds) {
+  testsupport::DbServer bounded(tmp_.sub("bounded"), {.args = {"-t", "0.05", "-a", "200000"}});
+  ASSERT_TRUE(bounded.start());
+  setenv("MSQL_UNIX_PORT", bounded.socketPath().c_str(), 1);
+  int sock = connectDb();
+  ASSERT_GE(sock, 0);
+  fillAccounts(sock, 4000);
+  // 2,700 comparisons a row, in three groups (an expression nests at most
+  // 1,000 deep): a second or so on 4,000 rows.
+  std::string slow;
+  for (int g = 0; g < 3; g++) {
+    slow += g ? ") OR (" : "(";
+    for (int i = 0; i < 900; i++) slow += (i ? " OR id=" : "id=") + std::to_string(5000 + g * 1000 + i);
+  }
+  slow += ")";
+  const std::string oneTable = "Only one table per statement, without join, alias or nested select";
+  const std::string slowError = "Statement took too long (more than 0.05 seconds)";
+  const struct {
+    std::string statement, error;
+  } cases[] = {
+      {"SELECT a.id FROM accounts a, accounts b, accounts c, accounts d", oneTable},
+      {"SELECT id FROM accounts, ids", oneTable},
+      {"SELECT id FROM accounts JOIN ids", oneTable},
+      {"SELECT id FROM accounts WHERE id=(SELECT tabid FROM ids)", oneTable},
+      {"DELETE FROM accounts WHERE id=(SELECT tabid FROM ids)", oneTable},
+      {"INSERT INTO ids (tabname,tabid) SELECT user,id FROM accounts", oneTable},
+      {"UPDATE accounts SET flag=1 FROM ids", oneTable},
+      {"SELECT 1", oneTable},
+      {"INSERT INTO ids (tabname,tabid) VALUES ('sixteen-letters!',1)",
+       "Value too long for ids.tabname (at most 15 bytes)"},
+      {"INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (9999,'u',19980301,1.00,'" + std::string(300, '\xc1') +
+           "',0)",
+       "Value too long for accounts.cmt (at most 299 bytes)"},
+      {"UPDATE accounts SET user=cmt WHERE id=1", "Value too long for accounts.user (at most 15 bytes)"},
+      {"SELECT id FROM accounts WHERE " + slow, slowError},
+      {"UPDATE accounts SET flag=1 WHERE " + slow + " OR id>0", slowError},
+      {"SELECT * FROM accounts", "Answer too large (more than 200000 bytes)"},
+  };
+  for (const auto &k : cases) {
+    EXPECT_EQ(msqlQuery(sock, k.statement.c_str()), -1) << k.statement.substr(0, 80);
+    EXPECT_EQ(msqlErrMsg, k.error) << k.statement.substr(0, 80);
+  }
+  EXPECT_EQ(rows(sock, "SELECT id FROM accounts WHERE flag=1 OR id=9999 OR user='u1' AND id<100"), (Rows{"1", "51"}));
+  EXPECT_EQ(rows(sock, "SELECT tabid FROM ids"), Rows{});
+  msqlClose(sock);
+}
+
 TEST_F(DbServerTest, StatementLogHoldsEveryQueryAsReceived) {
   int sock = connectDb();
   ASSERT_GE(sock, 0);
@@ -460,8 +622,9 @@ TEST_F(DbServerTest, AcknowledgedInsertsSurviveAKill) {
   msqlClose(sock);
 }
 
-TEST(DbServerCommandLine, InitAndOptions) {
+TEST(DbServerCommandLine, InitOptionsAndFileModes) {
   testsupport::TempDir tmp("dbservercli");
+  const mode_t umaskBefore = umask(022);
   testsupport::RunSpec spec;
   spec.program = "dbserver";
   spec.overlay = false;
@@ -479,7 +642,8 @@ TEST(DbServerCommandLine, InitAndOptions) {
   for (std::vector<std::string> args : std::vector<std::vector<std::string>>{
            {}, {"-s", tmp.sub("s")}, {"-D", tmp.sub("data")}, {"-D", tmp.sub("data"), "-p", "70000"},
            {"-D", tmp.sub("data"), "-x"}, {"-D", tmp.sub("nodir"), "-s", tmp.sub("s")},
-           {"-D", tmp.sub("data"), "-s", tmp.sub("s"), "-S", "off"}}) {
+           {"-D", tmp.sub("data"), "-s", tmp.sub("s"), "-S", "off"}, {"-D", tmp.sub("data"), "-c", "0"},
+           {"-D", tmp.sub("data"), "-t", "-1"}, {"-D", tmp.sub("data"), "-a", "1k"}}) {
     spec.args = args;
     r = testsupport::run(spec);
     EXPECT_EQ(r.status, 1) << testing::PrintToString(args);
@@ -488,7 +652,7 @@ TEST(DbServerCommandLine, InitAndOptions) {
 
   // A second server on a socket in use gives up; the first (syncing every
   // statement) serves on.
-  testsupport::DbServer server(tmp.sub("db"), {.durability = "full"});
+  testsupport::DbServer server(tmp.sub("db"), {.statementLog = true, .durability = "full"});
   ASSERT_TRUE(server.start());
   spec.args = {"-D", server.dataDir(), "-s", server.socketPath()};
   r = testsupport::run(spec);
@@ -496,8 +660,26 @@ TEST(DbServerCommandLine, InitAndOptions) {
   EXPECT_NE(r.err.find("already listens"), std::string::npos) << r.err;
   setenv("MSQL_UNIX_PORT", server.socketPath().c_str(), 1);
   int sock = msqlConnect(nullptr);
-  EXPECT_GE(sock, 0) << msqlErrMsg;
-  if (sock >= 0) msqlClose(sock);
+  ASSERT_GE(sock, 0) << msqlErrMsg;
+  EXPECT_EQ(msqlSelectDB(sock, "vovuvuza"), 0) << msqlErrMsg;
+  EXPECT_EQ(msqlQuery(sock, "INSERT INTO ids (tabname,tabid) VALUES ('rates',1)"), 0) << msqlErrMsg;
+  EXPECT_EQ(msqlCreateDB(sock, "made"), 0) << msqlErrMsg;
+  msqlClose(sock);
+
+  // The server's user's only, whatever the umask.
+  const std::string db = server.dataDir() + "/vovuvuza.db";
+  const struct {
+    std::string path;
+    mode_t mode;
+  } modes[] = {{tmp.sub("data"), 0700}, {tmp.sub("data/base.db"), 0600}, {db, 0600},
+               {db + "-wal", 0600},     {db + "-shm", 0600},               {server.dataDir() + "/made.db", 0600},
+               {server.logPath(), 0600}, {server.socketPath(), 0700}};
+  for (const auto &m : modes) {
+    struct stat st;
+    ASSERT_EQ(stat(m.path.c_str(), &st), 0) << m.path;
+    EXPECT_EQ(st.st_mode & 07777, m.mode) << m.path;
+  }
+  umask(umaskBefore);
   EXPECT_TRUE(server.stop());
   EXPECT_FALSE(testsupport::fileExists(server.socketPath()));
 }

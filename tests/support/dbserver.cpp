@@ -62,6 +62,7 @@ bool DbServer::start() {
   if (options_.tcp) args.insert(args.end(), {"-p", "0"});
   if (options_.statementLog) args.insert(args.end(), {"-l", logPath()});
   if (!options_.durability.empty()) args.insert(args.end(), {"-S", options_.durability});
+  args.insert(args.end(), options_.args.begin(), options_.args.end());
   int out = -1;
   pid_ = spawnChild(args, &out);
   if (pid_ < 0) return false;

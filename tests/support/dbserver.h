@@ -11,6 +11,7 @@
 #include <sys/types.h>
 
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -23,6 +24,7 @@ class DbServer {
     bool tcp = true;            // also listen on TCP (a free port)
     bool statementLog = false;  // log every query into logPath()
     std::string durability = "";  // the server's -S value; "" for its default
+    std::vector<std::string> args = {};  // further options of the server
   };
 
   // dir: a directory of the test (created when missing) that holds data/,
@@ -42,6 +44,7 @@ class DbServer {
   // SIGKILL and wait, as a crash; the data stays for the next start.
   void crash();
   bool running() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
 
   const std::string &dir() const { return dir_; }
   std::string dataDir() const { return dir_ + "/data"; }
