@@ -16,6 +16,9 @@ const char kHeader[] = "Content-Type: text/html\nContent-Language: ru\n\n";
 // while the database is down.
 constexpr unsigned kDatabaseTries = 2;
 constexpr unsigned kDatabaseRetrySeconds = 2;
+// What one connect, read or write of a try may take: a page's statements take
+// milliseconds, a server that accepts and never answers would take for ever.
+constexpr unsigned kDatabaseIoSeconds = 3;
 
 // The database could not be reached in time: the page says so in its
 // language where it stands, and the request ends.
@@ -63,7 +66,7 @@ int webtallyMain() {
   // configuration says.
   storeConfigString(&cmdDelimiters, "@@", nullptr);
   sqlRetry(kDatabaseRetrySeconds);
-  sqlTryLimit(kDatabaseTries, databaseUnavailable);
+  sqlTryLimit(kDatabaseTries, kDatabaseIoSeconds, databaseUnavailable);
   fputs(kHeader, stdout);
 
   FormTable forms;

@@ -6,6 +6,7 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -46,6 +47,8 @@ int serverProtocol = 0;
 int debugMask = 0;
 bool debugInitialised = false;
 int serverSock = -1;
+// Seconds that one connect, read or write of a new connection may take; 0: no bound.
+unsigned ioTimeout = 0;
 sighandler_t savedPipeHandler = SIG_DFL;
 
 // Rows and field rows of the last query that nobody took yet.
@@ -385,6 +388,12 @@ int newServerSocket(int family, const char *failure) {
   setServerSock(sock);
   int on = 1;
   setsockopt(sock, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  if (ioTimeout != 0) {
+    // Linux applies the send bound to connect as well.
+    timeval bound = {static_cast<time_t>(ioTimeout), 0};
+    setsockopt(sock, SOL_SOCKET, SO_RCVTIMEO, &bound, sizeof bound);
+    setsockopt(sock, SOL_SOCKET, SO_SNDTIMEO, &bound, sizeof bound);
+  }
   return sock;
 }
 
@@ -463,6 +472,8 @@ bool handshakeReply(int sock) {
 }
 
 }  // namespace
+
+void msqlSetTimeout(unsigned seconds) { ioTimeout = seconds; }
 
 int msqlConnect(const char *host) {
   clearError();

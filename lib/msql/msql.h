@@ -133,6 +133,11 @@ extern char msqlErrMsg[160];
 // query, call and allocation traces on standard output. Returns the socket,
 // or -1 with msqlErrMsg set.
 int msqlConnect(const char *host);
+// Bounds every connect, read and write of the connections made from now on to
+// seconds each (0, as at start: no bound); one that takes longer fails as a
+// lost connection would. For a program that must not hang on a server that
+// accepts but never answers.
+void msqlSetTimeout(unsigned seconds);
 // Selects the database. 0, or -1 with msqlErrMsg set.
 int msqlSelectDB(int sock, const char *db);
 // Sends a query and reads its whole answer; rows of a query with columns

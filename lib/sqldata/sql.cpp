@@ -208,8 +208,9 @@ unsigned sqlRetry(unsigned seconds) {
   return retryInterval;
 }
 
-void sqlTryLimit(unsigned tries, void (*giveUp)()) {
+void sqlTryLimit(unsigned tries, unsigned ioSeconds, void (*giveUp)()) {
   tryLimit = tries;
+  msqlSetTimeout(ioSeconds);
   giveUpHandler = giveUp;
 }
 

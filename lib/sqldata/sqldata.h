@@ -68,8 +68,10 @@ unsigned sqlRetry(unsigned seconds);
 // Bounds the tries of one operation (a connect, or a statement with the
 // reconnects it needs) to tries; 0, as at start, means no bound. When the
 // tries are used up, giveUp (when not null) is called; should it return, the
-// operation fails as with retries off. For a program that must not wait long.
-void sqlTryLimit(unsigned tries, void (*giveUp)());
+// operation fails as with retries off. Each connect, read and write of a try
+// is bounded to ioSeconds (0: no bound), so that a server that accepts but
+// never answers uses the try up too. For a program that must not wait long.
+void sqlTryLimit(unsigned tries, unsigned ioSeconds, void (*giveUp)());
 // 0 when sql-type is "msql"; otherwise logs that only mSQL is supported and
 // returns 1.
 int sqlCheckType();

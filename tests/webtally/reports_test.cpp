@@ -3,6 +3,7 @@
 // of the test's own, and one whole page through a real web server.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <string>
@@ -421,7 +422,8 @@ TEST_F(Reports, RussianPageThroughTheWebServer) {
 // 100 requests at once, ann's and boris's in turn, through the web server:
 // with the database up; killed while they run (the pages that find it gone
 // get the error box in their user's language after the bounded wait);
-// started again while they wait for it. No CGI is left behind.
+// started again while they wait for it; stopped, so that it accepts and never
+// answers. No CGI is left behind.
 TEST_F(Reports, LoadWithTheDatabaseKilledAndRestarted) {
   site_.file("forms/total.html", "<p>@account total@</p>\n");
   testsupport::WebServer web(site_.tmp.sub("web"), site_.webOptions("ann:ann\nboris:boris\n"));
@@ -455,6 +457,11 @@ TEST_F(Reports, LoadWithTheDatabaseKilledAndRestarted) {
   int boxed = wave([&] { db_.crash(); }).second;
   EXPECT_GT(boxed, 0);
   EXPECT_EQ(wave([&] { ASSERT_TRUE(db_.start()); }), std::make_pair(100, 0));
+  // A server that accepts and never answers (stopped) bounds the wait too.
+  kill(db_.pid(), SIGSTOP);
+  EXPECT_EQ(wave([] {}), std::make_pair(0, 100));
+  kill(db_.pid(), SIGCONT);
+  boxed += 100;
   // Each box is logged with its reason.
   const std::string log = site_.log(), why = " W Database unavailable, page ended (";
   int logged = 0;
