@@ -246,8 +246,15 @@ bool priceUser(const char *user) {
   finishStatTable();
   FILE *out = openFile(user, outname, outfile, "w");
   storeStatistic(&conf, out, runYear, runMonth);
-  if (out && out != outfile) fclose(out);
-  else if (out) fflush(out);
+  // Text lines that did not all get out (a full disk, a closed pipe) leave
+  // the user's month incomplete like any other loss.
+  bool written = true;
+  if (out && out != outfile) written = fclose(out) == 0;
+  else if (out) written = fflush(out) == 0 && !ferror(out);
+  if (!written) {
+    error("Can't write the statistic lines of `%s'", user);
+    markIncomplete();
+  }
   userClear(&conf);
   if (incomplete) ++usersIncomplete;
   return true;

@@ -216,7 +216,9 @@ void readList(FILE *f, const char *path, const UserConf *user, char ***words) {
       else
         strnzcpy(st.group, w[1], sizeof st.group);
     } else if (count < 3) {
+      // A service left out of the bill, as with a price refused.
       error("Only %d fields in price list line %s", count, w[0]);
+      markIncomplete();
     } else {
       serviceLine(st, path, w, count);
     }

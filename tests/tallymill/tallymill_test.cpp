@@ -250,7 +250,8 @@ TEST(Tallymill, ListsRedefineServicesSetPricesAndNameGroups) {
             "averyveryverylongname one 1\n");
   node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240315,'USD',90.500)");
   auto r = node.tallymill({"-u", "ivan", "-o", "-"});
-  ASSERT_EQ(r.status, 0) << r.err;
+  // The line "bad one" is a service left out: the month is incomplete.
+  ASSERT_EQ(r.status, 2) << r.err;
   std::string dial = node.query("SELECT name FROM sgroups WHERE descr='Dial-up access'");
   std::string mail = node.query("SELECT name FROM sgroups WHERE descr='Mail services'");
   ASSERT_EQ(dial.size(), 10u) << dial;
@@ -435,6 +436,7 @@ TEST(Tallymill, IncompleteMonthsEndWithStatusTwoAndASummaryLine) {
   node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240215,'USD',90.5)");
   const struct {
     std::string user, list, link, last;  // his price list, what x.st links to, his last problem
+    std::string out = "";                // -o: the text lines' file
   } cases[] = {
       {"nolists", "", "", "No price-lists defined for nolists"},
       {"formula", "div 1/0 1\n", "", "Bad formula `1/0' for `misc.div'"},
@@ -442,6 +444,8 @@ TEST(Tallymill, IncompleteMonthsEndWithStatusTwoAndASummaryLine) {
       {"badprice", "fee one 0,45\n", "", "Bad price `0,45' for `fee' in price list " + h + "/prices/badprice.lst, line ignored"},
       {"gone", "fee one 1\n", h + "/none", "Can't open `" + h + "/userbase/gone/x.st' to collect statistic!"},
       {"eio", "fee one 1\n", "/proc/self/mem", "Can't read `" + h + "/userbase/eio/x.st' to collect statistic!"},
+      {"short", "fee 1\n", "", "Only 2 fields in price list line fee"},
+      {"full", "fee one 1\n", "", "Can't write the statistic lines of `full'", "/dev/full"},
       {"stale", "usd one 1USD\n", "", ""},  // a rate of an earlier month is used: a warning only
   };
   for (const auto &c : cases) {
@@ -450,7 +454,7 @@ TEST(Tallymill, IncompleteMonthsEndWithStatusTwoAndASummaryLine) {
     if (!c.link.empty()) {
       ASSERT_EQ(symlink(c.link.c_str(), (h + "/userbase/" + c.user + "/x.st").c_str()), 0);
     }
-    auto r = node.tallymill({"-u", c.user});
+    auto r = c.out.empty() ? node.tallymill({"-u", c.user}) : node.tallymill({"-u", c.user, "-o", c.out});
     EXPECT_EQ(r.status, c.last.empty() ? 0 : 2) << r.err;
     EXPECT_TRUE(endsWith(r.err, c.last.empty() ? "Requested 20240331, last known 20240215\n"
                                                : c.last + "\n1 user priced, 1 with problems (see Logfile)\n"))
