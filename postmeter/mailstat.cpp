@@ -44,6 +44,7 @@ void statTableInit(StatTable *table) {
   table->counters = nullptr;
   table->classes = nullptr;
   table->classCounts = nullptr;
+  table->userIndex.clear();
 }
 
 void statTableFree(StatTable *table) {
@@ -59,9 +60,9 @@ void statTableFree(StatTable *table) {
 }
 
 ByteCount *statCounter(StatTable *table, const char *user, const char *className) {
-  unsigned u = 0;
-  while (u < table->userCount && strcmp(table->users[u], user) != 0) ++u;
-  if (u == table->userCount) {
+  auto [place, added] = table->userIndex.try_emplace(user, table->userCount);
+  unsigned u = place->second;
+  if (added) {
     table->users = growArray(table->users, u);
     table->counters = growArray(table->counters, u);
     table->classes = growArray(table->classes, u);

@@ -60,7 +60,11 @@ struct Cursor {
   const char *p;
 };
 
-bool alternation(Cursor &c, bool nested, bool top, std::string *out);
+// What a translated piece of a branch (an atom and its repetition operators)
+// is, as far as the ends of a pattern care.
+enum class Piece { kOther, kStart, kEnd, kAnyByte, kAnyRun };  // ^ $ . .*
+
+bool alternation(Cursor &c, bool nested, bool top, std::string *out, bool *anchors);
 
 // A bracket expression after its '[', as regcomp reads it: a ']' first is a
 // literal, a backslash is a literal, '-' is a literal only first or last,
@@ -153,15 +157,17 @@ bool repetition(Cursor &c, std::string *out) {
   return true;
 }
 
-// One atom; *anchor tells '^' and '$'.
-bool atom(Cursor &c, std::string *out, bool *anchor) {
+// One atom: *kind tells '^', '$' and '.', *anchors whether it is or holds
+// an anchor.
+bool atom(Cursor &c, std::string *out, Piece *kind, bool *anchors) {
   unsigned char ch = static_cast<unsigned char>(*c.p);
-  *anchor = false;
+  *kind = Piece::kOther;
+  *anchors = false;
   switch (ch) {
     case '(': {
       ++c.p;
       std::string inner;
-      if (!alternation(c, true, false, &inner) || *c.p != ')') return false;
+      if (!alternation(c, true, false, &inner, anchors) || *c.p != ')') return false;
       ++c.p;
       *out = "(?:" + inner + ")";
       return true;
@@ -172,12 +178,14 @@ bool atom(Cursor &c, std::string *out, bool *anchor) {
     case '.':
       ++c.p;
       *out = ".";  // any byte: the set matcher lets '.' match a newline
+      *kind = Piece::kAnyByte;
       return true;
     case '^':
     case '$':
       ++c.p;
       *out = static_cast<char>(ch);
-      *anchor = true;
+      *kind = ch == '^' ? Piece::kStart : Piece::kEnd;
+      *anchors = true;
       return true;
     case '*':
     case '+':
@@ -200,36 +208,49 @@ bool atom(Cursor &c, std::string *out, bool *anchor) {
   }
 }
 
-// A branch up to '|', ')' or the end. *startAnchor: it begins with '^';
-// *endAnchor: it ends with '$'.
-bool branch(Cursor &c, std::string *out, bool *startAnchor, bool *endAnchor) {
-  *startAnchor = *endAnchor = false;
-  for (bool first = true; *c.p && *c.p != '|' && *c.p != ')'; first = false) {
-    std::string piece, op;
-    bool anchor;
-    if (!atom(c, &piece, &anchor)) return false;
-    while (*c.p == '*' || *c.p == '+' || *c.p == '?' || *c.p == '{') {
-      if (anchor || !repetition(c, &op)) return false;  // regcomp refuses a repeated anchor
-      piece = "(?:" + piece + ")" + op;
+// A branch up to '|', ')' or the end, as its translated pieces. *anchors:
+// some piece is or holds an anchor.
+bool branch(Cursor &c, std::vector<std::pair<Piece, std::string>> *pieces, bool *anchors) {
+  while (*c.p && *c.p != '|' && *c.p != ')') {
+    std::string text, op;
+    Piece kind;
+    bool inner;
+    if (!atom(c, &text, &kind, &inner)) return false;
+    for (bool first = true; *c.p == '*' || *c.p == '+' || *c.p == '?' || *c.p == '{'; first = false) {
+      // regcomp refuses a repeated anchor, and regexec answers in a way of
+      // its own for an anchor inside a repeated group ("(^a)+" matches "aa",
+      // "(a$){2}" matches "aa"): both stay on regexec.
+      if (inner || !repetition(c, &op)) return false;
+      kind = first && kind == Piece::kAnyByte && op == "*" ? Piece::kAnyRun : Piece::kOther;
+      text = "(?:" + text + ")" + op;
     }
-    if (first) *startAnchor = anchor && piece == "^";
-    *endAnchor = anchor && piece == "$";
-    *out += piece;
+    if (kind == Piece::kAnyByte) kind = Piece::kOther;
+    *anchors = *anchors || inner;
+    pieces->emplace_back(kind, std::move(text));
   }
   return true;
 }
 
 // Branches separated by '|', up to the ')' of a group (nested) or the end.
-// At the top, matching anywhere in the address becomes matching all of it:
-// a branch that does not begin with '^' gets ".*" in front, one that does
-// not end with '$' gets ".*" behind.
-bool alternation(Cursor &c, bool nested, bool top, std::string *out) {
+// At the top, regexec finds a branch anywhere in the address, and so does
+// the set matcher's unanchored search: there ".*" or "^.*" in front of a
+// branch and ".*" or ".*$" behind it change nothing, and they are left out.
+// (Kept, each such pattern would put a loop of its own into every state of
+// the set matcher, whose states would then grow with the number of users.)
+bool alternation(Cursor &c, bool nested, bool top, std::string *out, bool *anchors) {
+  std::vector<std::pair<Piece, std::string>> pieces;
   for (;;) {
-    std::string text;
-    bool startAnchor, endAnchor;
-    if (!branch(c, &text, &startAnchor, &endAnchor)) return false;
-    if (top) text = (startAnchor ? "" : ".*") + text + (endAnchor ? "" : ".*");
-    *out += text;
+    pieces.clear();
+    if (!branch(c, &pieces, anchors)) return false;
+    size_t first = 0, end = pieces.size();
+    auto is = [&](size_t i, Piece kind) { return i >= first && i < end && pieces[i].first == kind; };
+    if (top) {
+      if (is(0, Piece::kStart) && is(1, Piece::kAnyRun)) first = 2;
+      else if (is(0, Piece::kAnyRun)) first = 1;
+      if (end >= 2 && is(end - 1, Piece::kEnd) && is(end - 2, Piece::kAnyRun)) end -= 2;
+      else if (end >= 1 && is(end - 1, Piece::kAnyRun)) end -= 1;
+    }
+    for (size_t i = first; i < end; ++i) *out += pieces[i].second;
     if (*c.p != '|') break;
     ++c.p;
     *out += '|';
@@ -245,15 +266,13 @@ struct Matcher {
   std::vector<unsigned> regexecUserSets;  // user sets with a pattern of class `user` on regexec
 } matcher;
 
-// Adds the compiled entries of the set's classes from slot first on.
+// Adds the translated entries of the set's classes from slot first on.
 void addEntries(RE2::Set *set, MailClassSet *classes, unsigned first, unsigned userSet) {
-  std::string re2;
   for (unsigned slot = first; slot < classes->classCount; ++slot) {
     for (MailClassEntry *entry = classes->heads[slot]; entry; entry = entry->next) {
       entry->setIndex = -1;
-      if (entry->kind == KIND_NONE || !entry->text) continue;
-      re2.clear();
-      if (posixToRe2(entry->text, &re2)) entry->setIndex = set->Add(re2, nullptr);
+      if (entry->kind == KIND_NONE) continue;
+      if (entry->re2) entry->setIndex = set->Add(entry->re2, nullptr);
       bool inUserClass = slot == 0 && userSet != kNoUserSet;
       if (entry->setIndex >= 0) {
         matcher.userSetOf.push_back(inUserClass ? userSet : kNoUserSet);
@@ -275,7 +294,8 @@ void forgetEntries(MailClassSet *classes) {
 bool posixToRe2(const char *posix, std::string *re2) {
   Cursor c = {posix};
   re2->clear();
-  return alternation(c, false, true, re2);
+  bool anchors = false;
+  return alternation(c, false, true, re2, &anchors);
 }
 
 void matchSetBuild() {
@@ -285,7 +305,7 @@ void matchSetBuild() {
   options.set_never_capture(true);
   options.set_log_errors(false);
   options.set_max_mem(kMatcherMemory);
-  auto set = std::make_unique<RE2::Set>(options, RE2::ANCHOR_BOTH);
+  auto set = std::make_unique<RE2::Set>(options, RE2::UNANCHORED);
   matcher = Matcher();
   // The common class `user` is never consulted.
   addEntries(set.get(), &commonClassSet, 1, kNoUserSet);

@@ -95,17 +95,15 @@ TEST(CompileRegex, AnchorsPatternsAndWarnsAboutBadOnes) {
   EXPECT_TRUE(regexMatch(&entry, "local!john"));
   EXPECT_FALSE(regexMatch(&entry, "x!local!john"));
   EXPECT_FALSE(regexMatch(&entry, "LOCAL!john"));
-  regfree(&entry.pattern);
 
   ASSERT_EQ(compileRegex(&entry, "jo", false), 0);
   EXPECT_TRUE(regexMatch(&entry, "local!john"));
-  regfree(&entry.pattern);
 
   testing::internal::CaptureStderr();
   EXPECT_NE(compileRegex(&entry, "a(b", true), 0);
   EXPECT_NE(compileRegex(&entry, "a(b", false), 0);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't compile regex `^a(b$'\n");
-  memRealloc(entry.text, 0);
+  freeEntryPattern(&entry);
 }
 
 TEST(CompileRegex, RefusesPatternsThatWouldTakeUnboundedMemory) {
@@ -139,7 +137,6 @@ TEST(CompileRegex, RefusesPatternsThatWouldTakeUnboundedMemory) {
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_EQ(rc == 0, c.accepted) << c.pattern;
     EXPECT_EQ(err, c.accepted ? "" : "Can't compile regex `^" + c.pattern + "$'\n") << c.pattern;
-    if (rc == 0) regfree(&entry.pattern);
-    memRealloc(entry.text, 0);
+    freeEntryPattern(&entry);
   }
 }
