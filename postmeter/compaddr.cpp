@@ -152,13 +152,16 @@ char *copyText(const std::string &text) {
 // the warning (anchored only) and with the text dropped, so that the entry
 // matches nothing.
 int compileText(MailClassEntry *entry, bool anchored) {
-  int rc = regcomp(&entry->pattern, entry->text, REG_EXTENDED | REG_NOSUB);
-  entry->compiled = rc == 0;
-  if (rc != 0) {
-    if (anchored) error("Can't compile regex `%s'", entry->text);
-    memRealloc(entry->text, 0);
-    entry->text = nullptr;
+  regex_t *pattern = static_cast<regex_t *>(memRealloc(nullptr, sizeof *pattern));
+  int rc = regcomp(pattern, entry->text, REG_EXTENDED | REG_NOSUB);
+  if (rc == 0) {
+    entry->pattern = pattern;
+    return 0;
   }
+  memRealloc(pattern, 0);
+  if (anchored) error("Can't compile regex `%s'", entry->text);
+  memRealloc(entry->text, 0);
+  entry->text = nullptr;
   return rc;
 }
 
@@ -184,14 +187,15 @@ int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored) {
 bool regexMatch(const MailClassEntry *entry, const char *address) {
   // Compiled on first use; the entries live in the run's sets, which are
   // never const objects.
-  if (!entry->compiled && (!entry->text || compileText(const_cast<MailClassEntry *>(entry), true) != 0))
+  if (!entry->pattern && (!entry->text || compileText(const_cast<MailClassEntry *>(entry), true) != 0))
     return false;
-  return regexec(&entry->pattern, address, 0, nullptr, 0) == 0;
+  return regexec(entry->pattern, address, 0, nullptr, 0) == 0;
 }
 
 void freeEntryPattern(MailClassEntry *entry) {
-  if (entry->compiled) regfree(&entry->pattern);
-  entry->compiled = false;
+  if (entry->pattern) regfree(entry->pattern);
+  memRealloc(entry->pattern, 0);
+  entry->pattern = nullptr;
   memRealloc(entry->text, 0);
   memRealloc(entry->re2, 0);
   entry->text = entry->re2 = nullptr;

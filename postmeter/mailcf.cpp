@@ -162,12 +162,12 @@ MailClassEntry *addClassEntry(MailClassSet *set, const char *name) {
   }
   MailClassEntry *entry = &set->blocks[block][set->entryCount % kEntriesPerBlock];
   ++set->entryCount;
+  entry->pattern = nullptr;
   entry->kind = KIND_NONE;
   entry->next = nullptr;
   entry->text = nullptr;
   entry->re2 = nullptr;
   entry->setIndex = -1;
-  entry->compiled = false;
 
   unsigned slot = registerClass(set, name);  // may move heads
   MailClassEntry **link = &set->heads[slot];

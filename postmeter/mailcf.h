@@ -35,13 +35,12 @@ enum MailEntryKind {
 constexpr int kClassNameMax = 16;
 
 struct MailClassEntry {
-  regex_t pattern;       // regcomp's form of text; valid only when compiled
+  regex_t *pattern;      // regcomp's form of text (heap), made on first use; or null
   int kind;              // MailEntryKind
   MailClassEntry *next;  // next entry of the same class, null at the end
   char *text;            // the anchored pattern's text (heap copy), or null
   char *re2;             // text in the set matcher's syntax (heap copy), null if none
   int setIndex;          // the pattern's number in the run's set matcher, -1: regexec
-  bool compiled;         // pattern holds text compiled, which happens on first use
 };
 
 struct MailClassSet {

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 #include "address.h"
 
@@ -208,11 +210,16 @@ bool atom(Cursor &c, std::string *out, Piece *kind, bool *anchors) {
   }
 }
 
-// A branch up to '|', ')' or the end, as its translated pieces. *anchors:
-// some piece is or holds an anchor.
-bool branch(Cursor &c, std::vector<std::pair<Piece, std::string>> *pieces, bool *anchors) {
+// Each piece of a branch (an atom and its repetition operators): its kind
+// and where its translation begins in the output.
+typedef std::vector<std::pair<Piece, size_t>> PieceList;
+
+// A branch up to '|', ')' or the end, translated onto *out; its pieces go
+// into *pieces when that is given. *anchors: some piece is or holds an
+// anchor.
+bool branch(Cursor &c, std::string *out, PieceList *pieces, bool *anchors) {
+  std::string text, op;
   while (*c.p && *c.p != '|' && *c.p != ')') {
-    std::string text, op;
     Piece kind;
     bool inner;
     if (!atom(c, &text, &kind, &inner)) return false;
@@ -224,9 +231,9 @@ bool branch(Cursor &c, std::vector<std::pair<Piece, std::string>> *pieces, bool 
       kind = first && kind == Piece::kAnyByte && op == "*" ? Piece::kAnyRun : Piece::kOther;
       text = "(?:" + text + ")" + op;
     }
-    if (kind == Piece::kAnyByte) kind = Piece::kOther;
     *anchors = *anchors || inner;
-    pieces->emplace_back(kind, std::move(text));
+    if (pieces) pieces->emplace_back(kind, out->size());
+    *out += text;
   }
   return true;
 }
@@ -238,19 +245,22 @@ bool branch(Cursor &c, std::vector<std::pair<Piece, std::string>> *pieces, bool 
 // (Kept, each such pattern would put a loop of its own into every state of
 // the set matcher, whose states would then grow with the number of users.)
 bool alternation(Cursor &c, bool nested, bool top, std::string *out, bool *anchors) {
-  std::vector<std::pair<Piece, std::string>> pieces;
+  PieceList pieces;
   for (;;) {
+    size_t start = out->size();
     pieces.clear();
-    if (!branch(c, &pieces, anchors)) return false;
-    size_t first = 0, end = pieces.size();
-    auto is = [&](size_t i, Piece kind) { return i >= first && i < end && pieces[i].first == kind; };
+    if (!branch(c, out, top ? &pieces : nullptr, anchors)) return false;
     if (top) {
+      size_t first = 0, end = pieces.size();
+      auto is = [&](size_t i, Piece kind) { return i >= first && i < end && pieces[i].first == kind; };
       if (is(0, Piece::kStart) && is(1, Piece::kAnyRun)) first = 2;
       else if (is(0, Piece::kAnyRun)) first = 1;
       if (end >= 2 && is(end - 1, Piece::kEnd) && is(end - 2, Piece::kAnyRun)) end -= 2;
       else if (end >= 1 && is(end - 1, Piece::kAnyRun)) end -= 1;
+      auto at = [&](size_t i) { return i < pieces.size() ? pieces[i].second : out->size(); };
+      out->erase(at(end));
+      out->erase(start, at(first) - start);
     }
-    for (size_t i = first; i < end; ++i) *out += pieces[i].second;
     if (*c.p != '|') break;
     ++c.p;
     *out += '|';
@@ -259,28 +269,56 @@ bool alternation(Cursor &c, bool nested, bool top, std::string *out, bool *ancho
   return nested ? *c.p == ')' : *c.p == '\0';
 }
 
-// The set matcher of the run.
+// The set matcher of the run. Entries of the same text (users' classes
+// often share one) share one pattern in it, so that an address hits each
+// text once, however many users wrote it.
 struct Matcher {
   std::unique_ptr<RE2::Set> set;          // null until built (or when RE2 failed)
-  std::vector<unsigned> userSetOf;        // per pattern: the user set whose class `user` holds it
+  // The user sets whose class `user` holds pattern p: userSets[firstUserSet[p]]
+  // up to userSets[firstUserSet[p + 1]], ascending (one array for all, as
+  // most patterns have none).
+  std::vector<unsigned> firstUserSet, userSets;
   std::vector<unsigned> regexecUserSets;  // user sets with a pattern of class `user` on regexec
 } matcher;
 
+// While the set matcher is built: the number of each text put in (-1: RE2
+// refused it), and each pattern of a class `user` with its user set.
+struct Numbering {
+  int patterns = 0;
+  std::unordered_map<std::string_view, int> numbers;
+  std::vector<std::pair<int, unsigned>> owners;
+};
+
 // Adds the translated entries of the set's classes from slot first on.
-void addEntries(RE2::Set *set, MailClassSet *classes, unsigned first, unsigned userSet) {
+void addEntries(RE2::Set *set, Numbering *numbering, MailClassSet *classes, unsigned first, unsigned userSet) {
   for (unsigned slot = first; slot < classes->classCount; ++slot) {
     for (MailClassEntry *entry = classes->heads[slot]; entry; entry = entry->next) {
       entry->setIndex = -1;
       if (entry->kind == KIND_NONE) continue;
-      if (entry->re2) entry->setIndex = set->Add(entry->re2, nullptr);
-      bool inUserClass = slot == 0 && userSet != kNoUserSet;
-      if (entry->setIndex >= 0) {
-        matcher.userSetOf.push_back(inUserClass ? userSet : kNoUserSet);
-      } else if (inUserClass && (matcher.regexecUserSets.empty() || matcher.regexecUserSets.back() != userSet)) {
-        matcher.regexecUserSets.push_back(userSet);
+      if (entry->re2) {
+        auto [known, added] = numbering->numbers.try_emplace(entry->re2, -1);
+        if (added && (known->second = set->Add(entry->re2, nullptr)) >= 0) ++numbering->patterns;
+        entry->setIndex = known->second;
       }
+      if (slot != 0 || userSet == kNoUserSet) continue;
+      if (entry->setIndex >= 0)
+        numbering->owners.emplace_back(entry->setIndex, userSet);
+      else if (matcher.regexecUserSets.empty() || matcher.regexecUserSets.back() != userSet)
+        matcher.regexecUserSets.push_back(userSet);
     }
   }
+}
+
+// The user sets of each pattern, from the pairs of owners.
+void indexUserSets(int patterns, std::vector<std::pair<int, unsigned>> *owners) {
+  std::sort(owners->begin(), owners->end());
+  owners->erase(std::unique(owners->begin(), owners->end()), owners->end());
+  matcher.firstUserSet.assign(patterns + 1, 0);
+  for (const auto &owner : *owners) {
+    ++matcher.firstUserSet[owner.first + 1];
+    matcher.userSets.push_back(owner.second);
+  }
+  for (int p = 0; p < patterns; ++p) matcher.firstUserSet[p + 1] += matcher.firstUserSet[p];
 }
 
 // Every entry back on regexec.
@@ -307,11 +345,13 @@ void matchSetBuild() {
   options.set_max_mem(kMatcherMemory);
   auto set = std::make_unique<RE2::Set>(options, RE2::UNANCHORED);
   matcher = Matcher();
+  Numbering numbering;
   // The common class `user` is never consulted.
-  addEntries(set.get(), &commonClassSet, 1, kNoUserSet);
-  for (unsigned i = 0; i < userClassSetCount; ++i) addEntries(set.get(), &userClassSets[i], 0, i);
-  if (!matcher.userSetOf.empty() && set->Compile()) {
+  addEntries(set.get(), &numbering, &commonClassSet, 1, kNoUserSet);
+  for (unsigned i = 0; i < userClassSetCount; ++i) addEntries(set.get(), &numbering, &userClassSets[i], 0, i);
+  if (numbering.patterns > 0 && set->Compile()) {
     matcher.set = std::move(set);
+    indexUserSets(numbering.patterns, &numbering.owners);
     return;
   }
   forgetEntries(&commonClassSet);
@@ -331,7 +371,7 @@ void AddressMatch::find() {
   for (int hit : hits_) bits_[hit / 64] &= ~(uint64_t(1) << (hit % 64));
   hits_.clear();
   if (!matcher.set) return;
-  bits_.resize((matcher.userSetOf.size() + 63) / 64);
+  bits_.resize((matcher.firstUserSet.size() + 63) / 64);
   // regcomp's '^' after some other part of a pattern also matches right
   // after a newline, even without REG_NEWLINE; such addresses (never of the
   // usual address characters) are left to regexec whole.
@@ -359,7 +399,8 @@ void AddressMatch::userSetCandidates(std::vector<unsigned> *sets) {
     return;
   }
   for (int hit : hits_)
-    if (matcher.userSetOf[hit] != kNoUserSet) sets->push_back(matcher.userSetOf[hit]);
+    sets->insert(sets->end(), matcher.userSets.begin() + matcher.firstUserSet[hit],
+                 matcher.userSets.begin() + matcher.firstUserSet[hit + 1]);
   sets->insert(sets->end(), matcher.regexecUserSets.begin(), matcher.regexecUserSets.end());
   std::sort(sets->begin(), sets->end());
   sets->erase(std::unique(sets->begin(), sets->end()), sets->end());
