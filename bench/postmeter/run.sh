@@ -1,6 +1,6 @@
 #!/bin/bash
 # postmeter at node sizes from 50 to 5,000 users, against a reference build
-# and two floors.
+# and the cat floor.
 #
 #   bench/postmeter/run.sh [build-dir [reference-commit]]
 #
@@ -18,22 +18,23 @@
 # senders and recipients, many rare ones, and mail that passes between
 # outside addresses only. It then times
 #
-#   postmeter -o - traffic                     (200,000 and 1,000,000 lines;
-#                                               this build and the reference)
-#   grep -E -c -f patterns addresses           (the grep floor)
-#   cat traffic > /dev/null                    (the cat floor)
+#   postmeter -o - traffic    (200,000 and 1,000,000 lines; this build and
+#                              the reference)
+#   cat traffic > /dev/null   (the cat floor)
 #
 # and prints lines per second, peak memory and postmeter's time as a multiple
-# of each floor; at the end, per build, the time on 200,000 lines at each
-# size over the time at the smallest, and the reference's time over this
-# build's. The grep floor matches every pattern of every mail.cf, anchored as
-# postmeter anchors them, against the normal forms of the same senders and
-# recipients (written once, before any timing). The runs of one node are
-# interleaved, $runs rounds, and each figure is the median of its runs; a
-# command that took over $slow s is not run again, and the reference is run
-# on 1,000,000 lines only when its 200,000 lines took under $refmax/5 s (its
-# 200,000-line output is compared either way). Lines per second always count
-# traffic lines.
+# of the floor; at the end, per build, the time on 200,000 lines at each size
+# over the time at the smallest, and the reference's time over this build's.
+# (GNU grep -E -f, the floor of earlier versions, takes many minutes over
+# patterns of the shape .*partnerN.* once there are a few hundred.)
+#
+# All nodes are made first; then $runs rounds each run every command on
+# every node, so that a change of the machine's load touches all sizes
+# alike, and each figure is the median of its runs. A command that took over
+# $slow s is not run again, and the reference runs on 1,000,000 lines only
+# when its first 200,000-line run took under $refmax/5 s (its 200,000-line
+# output is compared either way). Lines per second always count traffic
+# lines.
 #
 # postmeter reads its main configuration from /etc, so every postmeter run
 # sees the node's configuration through an overlay over /etc in a private
@@ -187,31 +188,6 @@ makeTraffic() {
   }' > "$2"
 }
 
-# normalise traffic: the lower-case normal forms of senders and recipients,
-# one a line. Covers the address forms that makeTraffic writes.
-normalise() {
-  awk '
-  function route(t,  prefix) {
-    prefix = (t == "" || t ~ /^[!:]/) ? "LOCAL!" : ""
-    t = prefix t
-    gsub(/:/, "!", t)
-    gsub(/!!+/, "!", t)
-    return t
-  }
-  function norm(a,  at, s, j, out, n, piece) {
-    if (a == "") return "local!"
-    at = match(a, /[@%]/)
-    if (!at) return tolower(route(a))
-    s = 0
-    for (j = 1; j < at; j++) if (substr(a, j, 1) ~ /[!:]/) s = j
-    out = route(substr(a, 1, s))
-    n = split(substr(a, s + 1), piece, /[@%]/)
-    for (j = n; j >= 1; j--) out = out piece[j] "!"
-    return tolower(substr(out, 1, length(out) - 1))
-  }
-  NF == 5 { print norm($1); print norm($2) }' "$1"
-}
-
 # patterns node: every pattern of every mail.cf, anchored, once each.
 patterns() {
   find "$1/home" -name mail.cf -exec cat {} + | awk '
@@ -308,7 +284,7 @@ echo "postmeter bench: $postmeter"
 if [ -n "$reference" ]; then echo "reference: $reference ($commit)"; fi
 if [ -n "$gnutime" ]; then source="GNU time"; else source="VmHWM samples"; fi
 echo "medians of $runs interleaved runs (one run when it takes over $slow s); peak memory from $source"
-echo "lines/s counts traffic lines (the grep floor reads two addresses a line)"
+echo "making the nodes of $sizes users"
 : > "$work/summary"
 
 for users in $sizes; do
@@ -316,69 +292,56 @@ for users in $sizes; do
   makeNode "$node" "$users"
   makeTraffic "$users" "$node/traffic"
   head -n "$short" "$node/traffic" > "$node/traffic.$short"
-  normalise "$node/traffic" > "$node/addresses"
   patterns "$node" > "$node/patterns"
+done
 
-  # The grep floor must see the very addresses that postmeter classifies:
-  # compare the first thousand lines with postmeter's own debug output.
-  head -n 1000 "$node/traffic" > "$node/sample"
-  "$withEtc" "$node/etc/upper" "$node/etc/work" \
-    "$postmeter" -x 4 -o - "$node/sample" 2>&1 > /dev/null |
-    awk '/^from=/ { sub(/^from=/, "", $1); sub(/^to=/, "", $2); print $1; print $2 }' \
-    > "$node/sample.forms"
-  if ! head -n 2000 "$node/addresses" | cmp -s - "$node/sample.forms"; then
-    echo "run.sh: the normal forms differ from postmeter's" >&2
-    exit 1
-  fi
-
-  echo
-  echo "node of $users users, $(grep -c '' "$node/patterns") patterns," \
-    "$(wc -c < "$node/traffic") bytes of traffic;" \
-    "$(sort "$node/addresses" | uniq -c | awk '{ n++ } $1 == 1 { once++ } END {
-      printf "%d distinct addresses, %d of them seen once", n, once }')"
-
-  rm -f "$work"/*.all "$work"/*.slow "$work"/*.out
-  refLong=
-  for ((round = 0; round < runs; round++)); do
-    timed pm.short "$node" "$work/pm.short.out" "$postmeter" -o - "$node/traffic.$short"
+for ((round = 0; round < runs; round++)); do
+  for users in $sizes; do
+    node=$work/node$users
+    timed pm.short.$users "$node" "$work/pm.short.$users.out" "$postmeter" -o - "$node/traffic.$short"
     if [ -n "$reference" ]; then
-      timed ref.short "$node" "$work/ref.short.out" "$reference" -o - "$node/traffic.$short"
+      timed ref.short.$users "$node" "$work/ref.short.$users.out" "$reference" -o - "$node/traffic.$short"
       # The reference's run on all lines, when it is likely to end in time.
-      if [ $round -eq 0 ] && [ $(($(head -n 1 "$work/ref.short.all" | cut -d' ' -f1) * lines / short)) -le $((refmax * 1000000)) ]; then
-        refLong=yes
+      if [ $round -eq 0 ] &&
+         [ $(($(head -n 1 "$work/ref.short.$users.all" | cut -d' ' -f1) * lines / short)) -le $((refmax * 1000000)) ]; then
+        : > "$work/ref.$users.long"
       fi
     fi
-    timed pm "$node" "$work/pm.out" "$postmeter" -o - "$node/traffic"
-    if [ -n "$refLong" ]; then timed ref "$node" "$work/ref.out" "$reference" -o - "$node/traffic"; fi
-    # GNU grep stops at the first match when its output is /dev/null, so the
-    # count goes to a file.
-    timed grep - "$work/count" grep -E -c -f "$node/patterns" "$node/addresses"
-    timed cat - /dev/null cat "$node/traffic"
+    timed pm.$users "$node" "$work/pm.$users.out" "$postmeter" -o - "$node/traffic"
+    if [ -e "$work/ref.$users.long" ]; then
+      timed ref.$users "$node" "$work/ref.$users.out" "$reference" -o - "$node/traffic"
+    fi
+    timed cat.$users - /dev/null cat "$node/traffic"
   done
-  if [ -n "$reference" ]; then same "$work/pm.short.out" "$work/ref.short.out" "$users users, $short lines"; fi
-  if [ -n "$refLong" ]; then same "$work/pm.out" "$work/ref.out" "$users users, $lines lines"; fi
+done
 
+for users in $sizes; do
+  node=$work/node$users
+  echo
+  echo "node of $users users, $(grep -c '' "$node/patterns") distinct patterns," \
+    "$(wc -c < "$node/traffic") bytes of traffic"
   {
-    echo "this,_${short}_lines $short $(median pm.short)"
-    if [ -n "$reference" ]; then echo "reference,_${short}_lines $short $(median ref.short)"; fi
-    echo "this,_${lines}_lines $lines $(median pm)"
-    if [ -n "$refLong" ]; then echo "reference,_${lines}_lines $lines $(median ref)"; fi
-    echo "grep_-E_-c_-f_(floor) $lines $(median grep)"
-    echo "cat_(floor) $lines $(median cat)"
+    echo "this,_${short}_lines $short $(median pm.short.$users)"
+    if [ -n "$reference" ]; then echo "reference,_${short}_lines $short $(median ref.short.$users)"; fi
+    echo "this,_${lines}_lines $lines $(median pm.$users)"
+    if [ -e "$work/ref.$users.long" ]; then echo "reference,_${lines}_lines $lines $(median ref.$users)"; fi
+    echo "cat_(floor) $lines $(median cat.$users)"
   } > "$work/table"
   awk '
     { name[NR] = $1; n[NR] = $2; t[NR] = $3 / 1e6; m[NR] = $4 }
-    $1 ~ /^grep/ { grep = NR } $1 ~ /^cat/ { cat = NR }
+    $1 ~ /^cat/ { cat = NR }
     END {
-      printf "  %-28s %9s %12s %10s %10s %10s\n", "run", "seconds", "lines/s", "peak KiB", "x grep", "x cat"
+      printf "  %-28s %9s %12s %10s %10s\n", "run", "seconds", "lines/s", "peak KiB", "x cat"
       for (i = 1; i <= NR; i++) {
         label = name[i]; gsub(/_/, " ", label)
         printf "  %-28s %9.3f %12.0f %10d", label, t[i], n[i] / t[i], m[i]
-        if (i < grep) printf " %9.2fx %9.2fx", t[i] / t[grep] * n[grep] / n[i], t[i] / t[cat] * n[cat] / n[i]
+        if (i < cat) printf " %9.2fx", t[i] / t[cat] * n[cat] / n[i]
         printf "\n"
       }
     }' "$work/table"
   if [ -n "$reference" ]; then
+    same "$work/pm.short.$users.out" "$work/ref.short.$users.out" "$users users, $short lines"
+    if [ -e "$work/ref.$users.long" ]; then same "$work/pm.$users.out" "$work/ref.$users.out" "$users users, $lines lines"; fi
     awk '{ t[$1] = $3 } END {
       printf "  reference over this: %.2fx on %s lines", t["reference,_" short "_lines"] / t["this,_" short "_lines"], short
       if (("reference,_" lines "_lines") in t)
