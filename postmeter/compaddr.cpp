@@ -137,10 +137,6 @@ class PatternCheck {
   int code_ = 0;
 };
 
-}  // namespace
-
-namespace {
-
 // A heap copy of text.
 char *copyText(const std::string &text) {
   char *copy = static_cast<char *>(memRealloc(nullptr, text.size() + 1));

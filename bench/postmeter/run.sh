@@ -65,7 +65,7 @@ sizes=${BENCH_USERS:-50 500 1000 5000}
 
 lines=1000000
 short=200000
-runs=3
+runs=5
 slow=20
 refmax=120
 gnutime=

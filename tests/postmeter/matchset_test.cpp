@@ -174,6 +174,8 @@ TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
     addPatterns(set, "user", KIND_ANY, {u, "local!node\\.example!" + u});
     if (i % 10 == 3) addPatterns(set, "user", KIND_FROM, {"local!node\\.example!\\w*" + d});
     if (i % 10 == 4) addPatterns(set, "user", KIND_TO, {"(" + u + ")\\1?"});
+    if (i % 10 == 6) addPatterns(set, "user", KIND_ANY, {"((^|!)" + u + "){1,2}"});
+    if (i % 10 == 7) addPatterns(set, "user", KIND_FROM, {"local!shared"});  // one text, several owners
     if (i % 5 == 1) addPatterns(set, "user", KIND_ANY, {maker.pattern()});
     addPatterns(set, "friends", KIND_ANY, {"local!mail" + d + "\\.example\\.org!.*"});
     addPatterns(set, "work", KIND_TO, {corp + ".*"});
@@ -181,6 +183,7 @@ TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
     addPatterns(set, "work", KIND_EXCEPT, {corp + "p" + d});
     addPatterns(set, "lists", KIND_FROM, {"local!lists\\.example\\.net!.*"});
     if (i % 3 == 0) addPatterns(set, "relay", KIND_ANY, {"gw!relay" + d + "\\.example\\.de!.*"});
+    if (i % 4 == 2) addPatterns(set, "partners", KIND_TO, {".*partner" + d + ".*", ".*!p" + d, "^.*x" + d + "$"});
     if (i % 5 == 0) addPatterns(set, "odd", KIND_ANY, {maker.pattern(), maker.pattern()});
   }
   matchSetBuild();
@@ -190,7 +193,9 @@ TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
     addresses.insert(addresses.end(), {u, "local!node.example!" + u, "local!node.example!x" + d,
                                        "local!mail" + d + ".example.org!p", "local!corp" + d + ".example.com!p" + d,
                                        "local!corp" + d + ".example.com!q", "local!lists.example.net!l",
-                                       "gw!relay" + d + ".example.de!r", "local!host" + d + ".example.ru!z"});
+                                       "gw!relay" + d + ".example.de!r", "local!host" + d + ".example.ru!z",
+                                       "local!partner" + d + "0.example.biz!q", "local!b.example!p" + d,
+                                       u + "!" + u, "!" + u, "local!shared"});
   }
   AddressMatch match;
   std::vector<unsigned> candidates;
