@@ -92,12 +92,19 @@ TEST(CopyRoute, WritesLocalForEmptyOrRootedRoutesAndCollapsesSeparators) {
 TEST(CompileRegex, AnchorsPatternsAndWarnsAboutBadOnes) {
   MailClassEntry entry = {};
   ASSERT_EQ(compileRegex(&entry, "local!jo.*", true), 0);
+  // The set matcher takes it: regcomp waits for the first regexMatch.
+  EXPECT_STREQ(entry.re2, "^local\\x21jo");
+  EXPECT_EQ(entry.pattern, nullptr);
   EXPECT_TRUE(regexMatch(&entry, "local!john"));
+  EXPECT_NE(entry.pattern, nullptr);
   EXPECT_FALSE(regexMatch(&entry, "x!local!john"));
   EXPECT_FALSE(regexMatch(&entry, "LOCAL!john"));
 
   ASSERT_EQ(compileRegex(&entry, "jo", false), 0);
   EXPECT_TRUE(regexMatch(&entry, "local!john"));
+  ASSERT_EQ(compileRegex(&entry, "\\w+", true), 0);  // regexec only: compiled at once
+  EXPECT_EQ(entry.re2, nullptr);
+  EXPECT_NE(entry.pattern, nullptr);
 
   testing::internal::CaptureStderr();
   EXPECT_NE(compileRegex(&entry, "a(b", true), 0);
