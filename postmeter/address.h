@@ -36,13 +36,17 @@ char *normaliseAddress(char *dest, const char *address);
 // Longest pattern accepted, also once its bounded repetitions ("x{3}") are
 // written out, so that compiling and matching it take bounded memory.
 constexpr size_t kPatternMax = 512;
-// Compiles pattern into entry->pattern as a POSIX extended expression without
-// sub-matches; anchored, "^" + pattern + "$" is compiled, and a failure is
-// logged as "Can't compile regex `...'". Patterns longer than kPatternMax,
-// with a duplication symbol right after another ("a+*", "a{2}{3}") or with
-// back-references, are refused the same way before regcomp sees them.
-// Returns 0 or the regcomp error code; the entry holds a compiled pattern,
-// and the text compiled, only after 0.
+// Compiles pattern for entry (replacing what it held) as a POSIX extended
+// expression without sub-matches; anchored, "^" + pattern + "$" is compiled,
+// and a failure is logged as "Can't compile regex `...'". Patterns longer
+// than kPatternMax, with a duplication symbol right after another ("a+*",
+// "a{2}{3}") or with back-references, are refused the same way before
+// regcomp sees them. The entry keeps the text and, when the set matcher can
+// take it, its translation (re2); regcomp runs now only for a text without
+// one, and for the others on first use by regexMatch. Returns 0 or the
+// regcomp error code; after an error the entry holds no text.
 int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored);
-// True when the entry's compiled pattern matches address.
+// True when the entry's pattern matches address under regexec.
 bool regexMatch(const MailClassEntry *entry, const char *address);
+// Releases what compileRegex put into the entry.
+void freeEntryPattern(MailClassEntry *entry);

@@ -7,6 +7,7 @@
 #include "address.h"
 #include "core.h"
 #include "mailcf.h"
+#include "matchset.h"
 
 namespace {
 
@@ -136,21 +137,62 @@ class PatternCheck {
   int code_ = 0;
 };
 
-}  // namespace
+// A heap copy of text.
+char *copyText(const std::string &text) {
+  char *copy = static_cast<char *>(memRealloc(nullptr, text.size() + 1));
+  memcpy(copy, text.c_str(), text.size() + 1);
+  return copy;
+}
 
-int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored) {
-  std::string text = anchored ? std::string("^") + pattern + "$" : std::string(pattern);
-  int rc = PatternCheck(pattern).verdict();
-  if (rc == 0) rc = regcomp(&entry->pattern, text.c_str(), REG_EXTENDED | REG_NOSUB);
-  if (rc != 0 && anchored) error("Can't compile regex `%s'", text.c_str());
-  // The run's set matcher compiles the same text once more.
+// regcomp of the entry's text into its pattern: 0, or regcomp's code after
+// the warning (anchored only) and with the text dropped, so that the entry
+// matches nothing.
+int compileText(MailClassEntry *entry, bool anchored) {
+  regex_t *pattern = static_cast<regex_t *>(memRealloc(nullptr, sizeof *pattern));
+  int rc = regcomp(pattern, entry->text, REG_EXTENDED | REG_NOSUB);
   if (rc == 0) {
-    entry->text = static_cast<char *>(memRealloc(entry->text, text.size() + 1));
-    memcpy(entry->text, text.c_str(), text.size() + 1);
+    entry->pattern = pattern;
+    return 0;
   }
+  memRealloc(pattern, 0);
+  if (anchored) error("Can't compile regex `%s'", entry->text);
+  memRealloc(entry->text, 0);
+  entry->text = nullptr;
   return rc;
 }
 
+}  // namespace
+
+int compileRegex(MailClassEntry *entry, const char *pattern, bool anchored) {
+  freeEntryPattern(entry);
+  std::string text = anchored ? std::string("^") + pattern + "$" : std::string(pattern);
+  int rc = PatternCheck(pattern).verdict();
+  if (rc != 0) {
+    if (anchored) error("Can't compile regex `%s'", text.c_str());
+    return rc;
+  }
+  entry->text = copyText(text);
+  // A text that the set matcher takes is one that regcomp takes too; regcomp
+  // is left until regexec needs it, which for most patterns is never.
+  std::string re2;
+  if (!posixToRe2(text.c_str(), &re2)) return compileText(entry, anchored);
+  entry->re2 = copyText(re2);
+  return 0;
+}
+
 bool regexMatch(const MailClassEntry *entry, const char *address) {
-  return regexec(&entry->pattern, address, 0, nullptr, 0) == 0;
+  // Compiled on first use; the entries live in the run's sets, which are
+  // never const objects.
+  if (!entry->pattern && (!entry->text || compileText(const_cast<MailClassEntry *>(entry), true) != 0))
+    return false;
+  return regexec(entry->pattern, address, 0, nullptr, 0) == 0;
+}
+
+void freeEntryPattern(MailClassEntry *entry) {
+  if (entry->pattern) regfree(entry->pattern);
+  memRealloc(entry->pattern, 0);
+  entry->pattern = nullptr;
+  memRealloc(entry->text, 0);
+  memRealloc(entry->re2, 0);
+  entry->text = entry->re2 = nullptr;
 }

@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "address.h"
 #include "core.h"
@@ -40,15 +41,23 @@ void reserveSlot(MailClassSet *set) {
   set->heads = static_cast<MailClassEntry **>(memRealloc(set->heads, slots * sizeof *set->heads));
 }
 
+// Where each owner's set is in userClassSets. The array may be emptied
+// behind this index's back (the tests do), so an entry counts only while the
+// set in its place has that owner.
+std::unordered_map<std::string, unsigned> userSetIndex;
+
 // The set of the user, appended to the user sets when there is none yet.
 MailClassSet *userSet(const char *user) {
-  for (unsigned i = 0; i < userClassSetCount; ++i)
-    if (strcmp(userClassSets[i].owner, user) == 0) return &userClassSets[i];
+  auto known = userSetIndex.find(user);
+  if (known != userSetIndex.end() && known->second < userClassSetCount &&
+      strcmp(userClassSets[known->second].owner, user) == 0)
+    return &userClassSets[known->second];
   if (userClassSetCount % kSlotStep == 0)
     userClassSets = static_cast<MailClassSet *>(
         memRealloc(userClassSets, (userClassSetCount + kSlotStep) * sizeof *userClassSets));
-  MailClassSet *set = &userClassSets[userClassSetCount++];
+  MailClassSet *set = &userClassSets[userClassSetCount];
   classSetInit(set, user);
+  userSetIndex[set->owner] = userClassSetCount++;
   return set;
 }
 
@@ -104,9 +113,7 @@ void classSetInit(MailClassSet *set, const char *owner) {
 
 void classSetFree(MailClassSet *set) {
   for (unsigned i = 0; i < set->entryCount; ++i) {
-    MailClassEntry *entry = &set->blocks[i / kEntriesPerBlock][i % kEntriesPerBlock];
-    if (entry->kind != KIND_NONE) regfree(&entry->pattern);
-    memRealloc(entry->text, 0);
+    freeEntryPattern(&set->blocks[i / kEntriesPerBlock][i % kEntriesPerBlock]);
   }
   unsigned blockCount = (set->entryCount + kEntriesPerBlock - 1) / kEntriesPerBlock;
   for (unsigned b = 0; b < blockCount; ++b) memRealloc(set->blocks[b], 0);
@@ -155,9 +162,11 @@ MailClassEntry *addClassEntry(MailClassSet *set, const char *name) {
   }
   MailClassEntry *entry = &set->blocks[block][set->entryCount % kEntriesPerBlock];
   ++set->entryCount;
+  entry->pattern = nullptr;
   entry->kind = KIND_NONE;
   entry->next = nullptr;
   entry->text = nullptr;
+  entry->re2 = nullptr;
   entry->setIndex = -1;
 
   unsigned slot = registerClass(set, name);  // may move heads

@@ -35,10 +35,11 @@ enum MailEntryKind {
 constexpr int kClassNameMax = 16;
 
 struct MailClassEntry {
-  regex_t pattern;       // the anchored pattern; valid only when kind != KIND_NONE
+  regex_t *pattern;      // regcomp's form of text (heap), made on first use; or null
   int kind;              // MailEntryKind
   MailClassEntry *next;  // next entry of the same class, null at the end
-  char *text;            // the text compiled into pattern (heap copy), or null
+  char *text;            // the anchored pattern's text (heap copy), or null
+  char *re2;             // text in the set matcher's syntax (heap copy), null if none
   int setIndex;          // the pattern's number in the run's set matcher, -1: regexec
 };
 
@@ -60,7 +61,7 @@ extern unsigned userClassSetCount;
 
 // Empties every field and copies owner (first 16 characters; null: "").
 void classSetInit(MailClassSet *set, const char *owner);
-// Releases the entries with their compiled patterns and texts, names and
+// Releases the entries with their patterns (freeEntryPattern), names and
 // heads; the set is empty afterwards.
 void classSetFree(MailClassSet *set);
 // The slot of the class of that name, added when missing.

@@ -44,6 +44,7 @@ void statTableInit(StatTable *table) {
   table->counters = nullptr;
   table->classes = nullptr;
   table->classCounts = nullptr;
+  table->userIndex.clear();
 }
 
 void statTableFree(StatTable *table) {
@@ -59,9 +60,9 @@ void statTableFree(StatTable *table) {
 }
 
 ByteCount *statCounter(StatTable *table, const char *user, const char *className) {
-  unsigned u = 0;
-  while (u < table->userCount && strcmp(table->users[u], user) != 0) ++u;
-  if (u == table->userCount) {
+  auto [place, added] = table->userIndex.try_emplace(user, table->userCount);
+  unsigned u = place->second;
+  if (added) {
     table->users = growArray(table->users, u);
     table->counters = growArray(table->counters, u);
     table->classes = growArray(table->classes, u);
@@ -75,7 +76,8 @@ ByteCount *statCounter(StatTable *table, const char *user, const char *className
 
   unsigned count = table->classCounts[u];
   unsigned c = 0;
-  while (c < count && strcmp(table->classes[u][c], className) != 0) ++c;
+  // Mostly the very name counted before, which spares reading it.
+  while (c < count && table->classes[u][c] != className && strcmp(table->classes[u][c], className) != 0) ++c;
   if (c == count) {
     table->classes[u] = growArray(table->classes[u], c);
     table->counters[u] = growArray(table->counters[u], c);

@@ -20,6 +20,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string_view>
+#include <unordered_map>
 
 // Byte counters are 64-bit so that no month of traffic wraps around.
 using ByteCount = uint64_t;
@@ -31,6 +33,7 @@ struct StatTable {
   ByteCount **counters;   // per user: bytes per class
   const char ***classes;  // per user: class names in order of first count
   unsigned *classCounts;  // per user: number of classes
+  std::unordered_map<std::string_view, unsigned> userIndex;  // user name -> place in users
 };
 
 // One mail as the listing shows it: normalised, lower-case addresses and the

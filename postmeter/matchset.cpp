@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 
 #include "address.h"
 
@@ -60,7 +62,11 @@ struct Cursor {
   const char *p;
 };
 
-bool alternation(Cursor &c, bool nested, bool top, std::string *out);
+// What a translated piece of a branch (an atom and its repetition operators)
+// is, as far as the ends of a pattern care.
+enum class Piece { kOther, kStart, kEnd, kAnyByte, kAnyRun };  // ^ $ . .*
+
+bool alternation(Cursor &c, bool nested, bool top, std::string *out, bool *anchors);
 
 // A bracket expression after its '[', as regcomp reads it: a ']' first is a
 // literal, a backslash is a literal, '-' is a literal only first or last,
@@ -153,15 +159,17 @@ bool repetition(Cursor &c, std::string *out) {
   return true;
 }
 
-// One atom; *anchor tells '^' and '$'.
-bool atom(Cursor &c, std::string *out, bool *anchor) {
+// One atom: *kind tells '^', '$' and '.', *anchors whether it is or holds
+// an anchor.
+bool atom(Cursor &c, std::string *out, Piece *kind, bool *anchors) {
   unsigned char ch = static_cast<unsigned char>(*c.p);
-  *anchor = false;
+  *kind = Piece::kOther;
+  *anchors = false;
   switch (ch) {
     case '(': {
       ++c.p;
       std::string inner;
-      if (!alternation(c, true, false, &inner) || *c.p != ')') return false;
+      if (!alternation(c, true, false, &inner, anchors) || *c.p != ')') return false;
       ++c.p;
       *out = "(?:" + inner + ")";
       return true;
@@ -172,12 +180,14 @@ bool atom(Cursor &c, std::string *out, bool *anchor) {
     case '.':
       ++c.p;
       *out = ".";  // any byte: the set matcher lets '.' match a newline
+      *kind = Piece::kAnyByte;
       return true;
     case '^':
     case '$':
       ++c.p;
       *out = static_cast<char>(ch);
-      *anchor = true;
+      *kind = ch == '^' ? Piece::kStart : Piece::kEnd;
+      *anchors = true;
       return true;
     case '*':
     case '+':
@@ -200,36 +210,57 @@ bool atom(Cursor &c, std::string *out, bool *anchor) {
   }
 }
 
-// A branch up to '|', ')' or the end. *startAnchor: it begins with '^';
-// *endAnchor: it ends with '$'.
-bool branch(Cursor &c, std::string *out, bool *startAnchor, bool *endAnchor) {
-  *startAnchor = *endAnchor = false;
-  for (bool first = true; *c.p && *c.p != '|' && *c.p != ')'; first = false) {
-    std::string piece, op;
-    bool anchor;
-    if (!atom(c, &piece, &anchor)) return false;
-    while (*c.p == '*' || *c.p == '+' || *c.p == '?' || *c.p == '{') {
-      if (anchor || !repetition(c, &op)) return false;  // regcomp refuses a repeated anchor
-      piece = "(?:" + piece + ")" + op;
+// Each piece of a branch (an atom and its repetition operators): its kind
+// and where its translation begins in the output.
+typedef std::vector<std::pair<Piece, size_t>> PieceList;
+
+// A branch up to '|', ')' or the end, translated onto *out; its pieces go
+// into *pieces when that is given. *anchors: some piece is or holds an
+// anchor.
+bool branch(Cursor &c, std::string *out, PieceList *pieces, bool *anchors) {
+  std::string text, op;
+  while (*c.p && *c.p != '|' && *c.p != ')') {
+    Piece kind;
+    bool inner;
+    if (!atom(c, &text, &kind, &inner)) return false;
+    for (bool first = true; *c.p == '*' || *c.p == '+' || *c.p == '?' || *c.p == '{'; first = false) {
+      // regcomp refuses a repeated anchor, and regexec answers in a way of
+      // its own for an anchor inside a repeated group ("(^a)+" matches "aa",
+      // "(a$){2}" matches "aa"): both stay on regexec.
+      if (inner || !repetition(c, &op)) return false;
+      kind = first && kind == Piece::kAnyByte && op == "*" ? Piece::kAnyRun : Piece::kOther;
+      text = "(?:" + text + ")" + op;
     }
-    if (first) *startAnchor = anchor && piece == "^";
-    *endAnchor = anchor && piece == "$";
-    *out += piece;
+    *anchors = *anchors || inner;
+    if (pieces) pieces->emplace_back(kind, out->size());
+    *out += text;
   }
   return true;
 }
 
 // Branches separated by '|', up to the ')' of a group (nested) or the end.
-// At the top, matching anywhere in the address becomes matching all of it:
-// a branch that does not begin with '^' gets ".*" in front, one that does
-// not end with '$' gets ".*" behind.
-bool alternation(Cursor &c, bool nested, bool top, std::string *out) {
+// At the top, regexec finds a branch anywhere in the address, and so does
+// the set matcher's unanchored search: there ".*" or "^.*" in front of a
+// branch and ".*" or ".*$" behind it change nothing, and they are left out.
+// (Kept, each such pattern would put a loop of its own into every state of
+// the set matcher, whose states would then grow with the number of users.)
+bool alternation(Cursor &c, bool nested, bool top, std::string *out, bool *anchors) {
+  PieceList pieces;
   for (;;) {
-    std::string text;
-    bool startAnchor, endAnchor;
-    if (!branch(c, &text, &startAnchor, &endAnchor)) return false;
-    if (top) text = (startAnchor ? "" : ".*") + text + (endAnchor ? "" : ".*");
-    *out += text;
+    size_t start = out->size();
+    pieces.clear();
+    if (!branch(c, out, top ? &pieces : nullptr, anchors)) return false;
+    if (top) {
+      size_t first = 0, end = pieces.size();
+      auto is = [&](size_t i, Piece kind) { return i >= first && i < end && pieces[i].first == kind; };
+      if (is(0, Piece::kStart) && is(1, Piece::kAnyRun)) first = 2;
+      else if (is(0, Piece::kAnyRun)) first = 1;
+      if (end >= 2 && is(end - 1, Piece::kEnd) && is(end - 2, Piece::kAnyRun)) end -= 2;
+      else if (end >= 1 && is(end - 1, Piece::kAnyRun)) end -= 1;
+      auto at = [&](size_t i) { return i < pieces.size() ? pieces[i].second : out->size(); };
+      out->erase(at(end));
+      out->erase(start, at(first) - start);
+    }
     if (*c.p != '|') break;
     ++c.p;
     *out += '|';
@@ -238,30 +269,56 @@ bool alternation(Cursor &c, bool nested, bool top, std::string *out) {
   return nested ? *c.p == ')' : *c.p == '\0';
 }
 
-// The set matcher of the run.
+// The set matcher of the run. Entries of the same text (users' classes
+// often share one) share one pattern in it, so that an address hits each
+// text once, however many users wrote it.
 struct Matcher {
   std::unique_ptr<RE2::Set> set;          // null until built (or when RE2 failed)
-  std::vector<unsigned> userSetOf;        // per pattern: the user set whose class `user` holds it
+  // The user sets whose class `user` holds pattern p: userSets[firstUserSet[p]]
+  // up to userSets[firstUserSet[p + 1]], ascending (one array for all, as
+  // most patterns have none).
+  std::vector<unsigned> firstUserSet, userSets;
   std::vector<unsigned> regexecUserSets;  // user sets with a pattern of class `user` on regexec
 } matcher;
 
-// Adds the compiled entries of the set's classes from slot first on.
-void addEntries(RE2::Set *set, MailClassSet *classes, unsigned first, unsigned userSet) {
-  std::string re2;
+// While the set matcher is built: the number of each text put in (-1: RE2
+// refused it), and each pattern of a class `user` with its user set.
+struct Numbering {
+  int patterns = 0;
+  std::unordered_map<std::string_view, int> numbers;
+  std::vector<std::pair<int, unsigned>> owners;
+};
+
+// Adds the translated entries of the set's classes from slot first on.
+void addEntries(RE2::Set *set, Numbering *numbering, MailClassSet *classes, unsigned first, unsigned userSet) {
   for (unsigned slot = first; slot < classes->classCount; ++slot) {
     for (MailClassEntry *entry = classes->heads[slot]; entry; entry = entry->next) {
       entry->setIndex = -1;
-      if (entry->kind == KIND_NONE || !entry->text) continue;
-      re2.clear();
-      if (posixToRe2(entry->text, &re2)) entry->setIndex = set->Add(re2, nullptr);
-      bool inUserClass = slot == 0 && userSet != kNoUserSet;
-      if (entry->setIndex >= 0) {
-        matcher.userSetOf.push_back(inUserClass ? userSet : kNoUserSet);
-      } else if (inUserClass && (matcher.regexecUserSets.empty() || matcher.regexecUserSets.back() != userSet)) {
-        matcher.regexecUserSets.push_back(userSet);
+      if (entry->kind == KIND_NONE) continue;
+      if (entry->re2) {
+        auto [known, added] = numbering->numbers.try_emplace(entry->re2, -1);
+        if (added && (known->second = set->Add(entry->re2, nullptr)) >= 0) ++numbering->patterns;
+        entry->setIndex = known->second;
       }
+      if (slot != 0 || userSet == kNoUserSet) continue;
+      if (entry->setIndex >= 0)
+        numbering->owners.emplace_back(entry->setIndex, userSet);
+      else if (matcher.regexecUserSets.empty() || matcher.regexecUserSets.back() != userSet)
+        matcher.regexecUserSets.push_back(userSet);
     }
   }
+}
+
+// The user sets of each pattern, from the pairs of owners.
+void indexUserSets(int patterns, std::vector<std::pair<int, unsigned>> *owners) {
+  std::sort(owners->begin(), owners->end());
+  owners->erase(std::unique(owners->begin(), owners->end()), owners->end());
+  matcher.firstUserSet.assign(patterns + 1, 0);
+  for (const auto &owner : *owners) {
+    ++matcher.firstUserSet[owner.first + 1];
+    matcher.userSets.push_back(owner.second);
+  }
+  for (int p = 0; p < patterns; ++p) matcher.firstUserSet[p + 1] += matcher.firstUserSet[p];
 }
 
 // Every entry back on regexec.
@@ -275,7 +332,8 @@ void forgetEntries(MailClassSet *classes) {
 bool posixToRe2(const char *posix, std::string *re2) {
   Cursor c = {posix};
   re2->clear();
-  return alternation(c, false, true, re2);
+  bool anchors = false;
+  return alternation(c, false, true, re2, &anchors);
 }
 
 void matchSetBuild() {
@@ -285,13 +343,15 @@ void matchSetBuild() {
   options.set_never_capture(true);
   options.set_log_errors(false);
   options.set_max_mem(kMatcherMemory);
-  auto set = std::make_unique<RE2::Set>(options, RE2::ANCHOR_BOTH);
+  auto set = std::make_unique<RE2::Set>(options, RE2::UNANCHORED);
   matcher = Matcher();
+  Numbering numbering;
   // The common class `user` is never consulted.
-  addEntries(set.get(), &commonClassSet, 1, kNoUserSet);
-  for (unsigned i = 0; i < userClassSetCount; ++i) addEntries(set.get(), &userClassSets[i], 0, i);
-  if (!matcher.userSetOf.empty() && set->Compile()) {
+  addEntries(set.get(), &numbering, &commonClassSet, 1, kNoUserSet);
+  for (unsigned i = 0; i < userClassSetCount; ++i) addEntries(set.get(), &numbering, &userClassSets[i], 0, i);
+  if (numbering.patterns > 0 && set->Compile()) {
     matcher.set = std::move(set);
+    indexUserSets(numbering.patterns, &numbering.owners);
     return;
   }
   forgetEntries(&commonClassSet);
@@ -311,7 +371,7 @@ void AddressMatch::find() {
   for (int hit : hits_) bits_[hit / 64] &= ~(uint64_t(1) << (hit % 64));
   hits_.clear();
   if (!matcher.set) return;
-  bits_.resize((matcher.userSetOf.size() + 63) / 64);
+  bits_.resize((matcher.firstUserSet.size() + 63) / 64);
   // regcomp's '^' after some other part of a pattern also matches right
   // after a newline, even without REG_NEWLINE; such addresses (never of the
   // usual address characters) are left to regexec whole.
@@ -339,7 +399,8 @@ void AddressMatch::userSetCandidates(std::vector<unsigned> *sets) {
     return;
   }
   for (int hit : hits_)
-    if (matcher.userSetOf[hit] != kNoUserSet) sets->push_back(matcher.userSetOf[hit]);
+    sets->insert(sets->end(), matcher.userSets.begin() + matcher.firstUserSet[hit],
+                 matcher.userSets.begin() + matcher.firstUserSet[hit + 1]);
   sets->insert(sets->end(), matcher.regexecUserSets.begin(), matcher.regexecUserSets.end());
   std::sort(sets->begin(), sets->end());
   sets->erase(std::unique(sets->begin(), sets->end()), sets->end());

@@ -5,14 +5,16 @@
 // locale, neither REG_ICASE nor REG_NEWLINE), is rewritten in RE2 syntax with
 // the same meaning: bytes as bytes, '.' and negated bracket expressions
 // matching any byte (newline too), character classes as the C locale's
-// <ctype.h> tests define them, intervals, '^' and '$' anywhere, empty
-// branches, repeated repetition, a '}' outside an interval as a literal. The
-// translations go into one RE2::Set, compiled once per run. A pattern whose
-// meaning the translation cannot keep (back-references, the GNU operators
-// \w \W \s \S \b \B \< \> \` \', collating elements and equivalence classes,
-// ranges past 7-bit bytes, an unmatched ')', intervals over 1000) or that RE2
-// refuses stays on regexec, and so does every pattern for an address that
-// holds a newline. Either way an entry matches exactly the
+// <ctype.h> tests define them, intervals, '^' and '$' anywhere outside a
+// repeated group, empty branches, repeated repetition, a '}' outside an
+// interval as a literal. The translations go into one RE2::Set, compiled
+// once per run, which searches the address for them as regexec does
+// (unanchored). A pattern whose meaning the translation cannot keep
+// (back-references, the GNU operators \w \W \s \S \b \B \< \> \` \',
+// collating elements and equivalence classes, ranges past 7-bit bytes, an
+// unmatched ')', intervals over 1000, an anchor inside a repeated group) or
+// that RE2 refuses stays on regexec, and so does every pattern for an
+// address that holds a newline. Either way an entry matches exactly the
 // addresses that its compiled pattern matches, so the classification of a
 // mail does not depend on which engine answered.
 #pragma once
@@ -23,13 +25,14 @@
 
 #include "mailcf.h"
 
-// The RE2 text that matches, anchored at both ends, exactly the strings in
+// The RE2 text that an unanchored search finds in exactly the strings in
 // which regcomp's compiled form of posix finds a match. False when the
-// translation cannot promise that.
+// translation cannot promise that; regcomp takes every text that it
+// translates.
 bool posixToRe2(const char *posix, std::string *re2);
 
-// Puts the compiled patterns of the common set's service classes and of
-// every user set into the run's set matcher; each entry it takes gets its
+// Puts the translated patterns (MailClassEntry::re2) of the common set's
+// service classes and of every user set into the run's set matcher; each entry it takes gets its
 // number there (setIndex), the others keep -1 and are matched with regexec.
 // Call after the last mail.cf is read and before the first address is
 // matched; the sets must not change afterwards. Until it is called every

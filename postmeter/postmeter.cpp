@@ -67,6 +67,8 @@ const char *serviceClass(unsigned setIndex, AddressMatch *match, int kind) {
 std::string fromForm, toForm;
 AddressMatch fromMatch, toMatch;
 OwnerList fromOwners, toOwners;
+// The users left to the common classes, for each side.
+std::vector<const char *> senders, receivers;
 
 }  // namespace
 
@@ -145,7 +147,8 @@ void processLine(StatTable *table, const char *sender, const char *recipient, By
   findOwners(&toMatch, KIND_TO, &toOwners);
 
   // Every user set in order, as far as its class `user` matches either side.
-  std::vector<const char *> senders, receivers;
+  senders.clear();
+  receivers.clear();
   size_t a = 0, b = 0;
   while (a < fromOwners.size() || b < toOwners.size()) {
     unsigned i = a < fromOwners.size() ? fromOwners[a] : toOwners[b];

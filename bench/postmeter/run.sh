@@ -1,30 +1,40 @@
 #!/bin/bash
-# postmeter throughput and memory, measured against two floors.
+# postmeter at node sizes from 50 to 5,000 users, against a reference build
+# and the cat floor.
 #
-#   bench/postmeter/run.sh [build-dir [reference-build-dir]]
+#   bench/postmeter/run.sh [build-dir [reference-commit]]
 #
-# build-dir defaults to "build". With a reference build (another checkout's
-# build folder, say of an earlier commit), its postmeter runs on the same
-# nodes too: its times stand beside this build's, and the two outputs must
-# be byte for byte the same. BENCH_USERS chooses the node sizes (default
-# "100 1000").
+# build-dir defaults to "build". reference-commit (default main; "none" for
+# no reference) is taken out of this repository with git archive into a
+# temporary folder and its postmeter built there (JOBS parallel jobs,
+# default 4); it runs on the same nodes as this build's postmeter, and the
+# two outputs must be byte for byte the same. BENCH_USERS chooses the node
+# sizes (default "50 500 1000 5000").
 #
-# For a node of 100 and one of 1,000 users it makes, in a temporary folder,
-# the user base (each user's mail.cf with a few classes, plus the common
-# mail.cf) and a traffic file of 1,000,000 lines whose addresses repeat as in
-# real traffic: a few heavy senders and recipients, many rare ones, and mail
-# that passes between outside addresses only. It then times
+# For each size it makes, in a temporary folder, the user base (each user's
+# mail.cf with a few classes, among them one partner domain searched for
+# anywhere in the recipient, plus the common mail.cf) and a traffic file of
+# 1,000,000 lines whose addresses repeat as in real traffic: a few heavy
+# senders and recipients, many rare ones, and mail that passes between
+# outside addresses only. It then times
 #
-#   postmeter -o - traffic > /dev/null         (on 200,000 and 1,000,000 lines)
-#   grep -E -c -f patterns addresses           (the grep floor)
-#   cat traffic > /dev/null                    (the cat floor)
+#   postmeter -o - traffic    (200,000 and 1,000,000 lines; this build and
+#                              the reference)
+#   cat traffic > /dev/null   (the cat floor)
 #
 # and prints lines per second, peak memory and postmeter's time as a multiple
-# of each floor. The grep floor matches every pattern of every mail.cf,
-# anchored as postmeter anchors them, against the normal forms of the same
-# senders and recipients (written once, before any timing). Each figure is
-# the best of $runs runs (a run over $slow seconds is not repeated); lines per
-# second always count traffic lines.
+# of the floor; at the end, per build, the time on 200,000 lines at each size
+# over the time at the smallest, and the reference's time over this build's.
+# (GNU grep -E -f, the floor of earlier versions, takes many minutes over
+# patterns of the shape .*partnerN.* once there are a few hundred.)
+#
+# All nodes are made first; then $runs rounds each run every command on
+# every node, so that a change of the machine's load touches all sizes
+# alike, and each figure is the median of its runs. A command that took over
+# $slow s is not run again, and the reference runs on 1,000,000 lines only
+# when its first 200,000-line run took under $refmax/5 s (its 200,000-line
+# output is compared either way). Lines per second always count traffic
+# lines.
 #
 # postmeter reads its main configuration from /etc, so every postmeter run
 # sees the node's configuration through an overlay over /etc in a private
@@ -42,22 +52,22 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=${1:-build}
 case $build in /*) ;; *) build=$root/$build ;; esac
 postmeter=$build/bin/postmeter
-reference=
-if [ $# -gt 1 ]; then
-  case $2 in /*) reference=$2/bin/postmeter ;; *) reference=$root/$2/bin/postmeter ;; esac
+commit=${2:-main}
+if [ ! -x "$postmeter" ]; then
+  echo "run.sh: no $postmeter; build first (make build)" >&2
+  exit 1
 fi
-for p in "$postmeter" $reference; do
-  if [ ! -x "$p" ]; then
-    echo "run.sh: no $p; build first (make build)" >&2
-    exit 1
-  fi
-done
-sizes=${BENCH_USERS:-100 1000}
+if [ "$commit" != none ] && ! git -C "$root" rev-parse -q --verify "$commit^{commit}" > /dev/null; then
+  echo "run.sh: no commit $commit" >&2
+  exit 1
+fi
+sizes=${BENCH_USERS:-50 500 1000 5000}
 
 lines=1000000
 short=200000
-runs=3
+runs=5
 slow=20
+refmax=120
 gnutime=
 if /usr/bin/time -f %M -o /dev/null true 2>/dev/null; then gnutime=/usr/bin/time; fi
 
@@ -74,6 +84,22 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
+
+# --- the reference build ----------------------------------------------------
+
+reference=
+if [ "$commit" != none ]; then
+  echo "building postmeter of $commit ($(git -C "$root" rev-parse --short "$commit^{commit}")) in $work/ref"
+  mkdir -p "$work/ref/src"
+  git -C "$root" archive "$commit^{commit}" | tar -x -C "$work/ref/src"
+  if ! { cmake -S "$work/ref/src" -B "$work/ref/build" -DBUILD_TESTING=OFF &&
+         cmake --build "$work/ref/build" -j"${JOBS:-4}" --target postmeter; } > "$work/ref/log" 2>&1; then
+    tail -n 20 "$work/ref/log" >&2
+    echo "run.sh: the reference does not build" >&2
+    exit 1
+  fi
+  reference=$work/ref/build/bin/postmeter
+fi
 
 # --- the node ---------------------------------------------------------------
 
@@ -94,7 +120,7 @@ any local![^!]*\.ru!.*
 class inet
 any .*
 CF
-  # A user's own addresses, and three or four service classes that vary
+  # A user's own addresses, and four or five service classes that vary
   # from user to user with the outside domains they name.
   awk -v users="$users" -v base="$home/userbase" 'BEGIN {
     for (i = 0; i < users; i++) {
@@ -116,6 +142,8 @@ CF
       printf "except local!corp%d\\.example\\.com!p%d\n", i % 10, i % 10 > f
       print "class lists" > f
       print "from local!lists\\.example\\.net!.*   # mailing lists" > f
+      print "class partners" > f
+      printf "to .*partner%d.*\n", i > f
       if (i % 3 == 0) {
         print "class relay" > f
         printf "any gw!relay%d\\.example\\.de!.*\n", i % 7 > f
@@ -150,38 +178,14 @@ makeTraffic() {
     k = int(outside * rand() ^ 3)
     kind = k % 10
     p = "p" k
-    if (kind <= 3) return p "@" (k % 13 == 0 ? "Mail" : "mail") (k % 97) ".example.org"
+    if (kind <= 2) return p "@" (k % 13 == 0 ? "Mail" : "mail") (k % 97) ".example.org"
+    if (kind == 3) return p "@partner" (k % users) ".example.biz"
     if (kind <= 5) return p "@corp" (k % 10) ".example.com"
     if (kind == 6) return p "@lists.example.net"
     if (kind <= 8) return p "@host" (k % 53) ".example.RU"
     if (k % 20 == 9) return p "%relay" (k % 7) ".example.de@mx.example.de"
     return "gw!" p "@relay" (k % 7) ".example.de"
   }' > "$2"
-}
-
-# normalise traffic: the lower-case normal forms of senders and recipients,
-# one a line. Covers the address forms that makeTraffic writes.
-normalise() {
-  awk '
-  function route(t,  prefix) {
-    prefix = (t == "" || t ~ /^[!:]/) ? "LOCAL!" : ""
-    t = prefix t
-    gsub(/:/, "!", t)
-    gsub(/!!+/, "!", t)
-    return t
-  }
-  function norm(a,  at, s, j, out, n, piece) {
-    if (a == "") return "local!"
-    at = match(a, /[@%]/)
-    if (!at) return tolower(route(a))
-    s = 0
-    for (j = 1; j < at; j++) if (substr(a, j, 1) ~ /[!:]/) s = j
-    out = route(substr(a, 1, s))
-    n = split(substr(a, s + 1), piece, /[@%]/)
-    for (j = n; j >= 1; j--) out = out piece[j] "!"
-    return tolower(substr(out, 1, length(out) - 1))
-  }
-  NF == 5 { print norm($1); print norm($2) }' "$1"
 }
 
 # patterns node: every pattern of every mail.cf, anchored, once each.
@@ -245,95 +249,132 @@ measure() {
   fi
 }
 
-# best name node output command...: the shortest time and the highest peak
-# of $runs runs, as "microseconds KiB" in $work/name. A run that takes more
-# than $slow seconds is not repeated.
-best() {
-  local name=$1 i
+# timed name node output command...: one run of the command (see measure)
+# unless an earlier one took over $slow s; its "microseconds KiB" are added
+# to $work/name.all.
+timed() {
+  local name=$1
   shift
-  : > "$work/$name.all"
-  for ((i = 0; i < runs; i++)); do
-    if [ $i -eq 0 ]; then sample=yes; else sample=no; fi
-    measure "$@"
-    echo "$elapsed $peak" >> "$work/$name.all"
-    [ "$elapsed" -le $((slow * 1000000)) ] || break
-  done
-  awk 'NR == 1 || $1 < t { t = $1 } $2 > m { m = $2 } END { print t, m }' \
-    "$work/$name.all" > "$work/$name"
+  [ -e "$work/$name.slow" ] && return
+  if [ -s "$work/$name.all" ]; then sample=no; else sample=yes; fi
+  measure "$@"
+  echo "$elapsed $peak" >> "$work/$name.all"
+  if [ "$elapsed" -gt $((slow * 1000000)) ]; then : > "$work/$name.slow"; fi
+}
+
+# median name: "microseconds KiB", the median time and the highest peak of
+# the runs of name.
+median() {
+  sort -n "$work/$1.all" | awk '{ t[NR] = $1 } $2 > m { m = $2 }
+    END { print (NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2), m }'
+}
+
+# same a b what: the outputs a and b are byte for byte the same, or the
+# script ends.
+same() {
+  if ! cmp -s "$1" "$2"; then
+    echo "run.sh: $3: the output differs from the reference build's" >&2
+    exit 1
+  fi
 }
 
 # --- the runs ---------------------------------------------------------------
 
 echo "postmeter bench: $postmeter"
+if [ -n "$reference" ]; then echo "reference: $reference ($commit)"; fi
 if [ -n "$gnutime" ]; then source="GNU time"; else source="VmHWM samples"; fi
-echo "best of $runs runs (one run when it takes over $slow s); peak memory from $source"
-echo "lines/s counts traffic lines (the grep floor reads two addresses a line)"
+echo "medians of $runs interleaved runs (one run when it takes over $slow s); peak memory from $source"
+echo "making the nodes of $sizes users"
+: > "$work/summary"
 
 for users in $sizes; do
   node=$work/node$users
   makeNode "$node" "$users"
   makeTraffic "$users" "$node/traffic"
   head -n "$short" "$node/traffic" > "$node/traffic.$short"
-  normalise "$node/traffic" > "$node/addresses"
   patterns "$node" > "$node/patterns"
+done
 
-  # The grep floor must see the very addresses that postmeter classifies:
-  # compare the first thousand lines with postmeter's own debug output.
-  head -n 1000 "$node/traffic" > "$node/sample"
-  "$withEtc" "$node/etc/upper" "$node/etc/work" \
-    "$postmeter" -x 4 -o - "$node/sample" 2>&1 > /dev/null |
-    awk '/^from=/ { sub(/^from=/, "", $1); sub(/^to=/, "", $2); print $1; print $2 }' \
-    > "$node/sample.forms"
-  if ! head -n 2000 "$node/addresses" | cmp -s - "$node/sample.forms"; then
-    echo "run.sh: the normal forms differ from postmeter's" >&2
-    exit 1
-  fi
-
-  echo
-  echo "node of $users users, $(grep -c '' "$node/patterns") patterns," \
-    "$(wc -c < "$node/traffic") bytes of traffic;" \
-    "$(sort "$node/addresses" | uniq -c | awk '{ n++ } $1 == 1 { once++ } END {
-      printf "%d distinct addresses, %d of them seen once", n, once }')"
-
-  best pm.short "$node" /dev/null "$postmeter" -o - "$node/traffic.$short"
-  best pm "$node" "$work/pm.out" "$postmeter" -o - "$node/traffic"
-  if [ -n "$reference" ]; then
-    best ref "$node" "$work/ref.out" "$reference" -o - "$node/traffic"
-    if ! cmp -s "$work/pm.out" "$work/ref.out"; then
-      echo "run.sh: the output differs from the reference build's" >&2
-      exit 1
+for ((round = 0; round < runs; round++)); do
+  for users in $sizes; do
+    node=$work/node$users
+    timed pm.short.$users "$node" "$work/pm.short.$users.out" "$postmeter" -o - "$node/traffic.$short"
+    if [ -n "$reference" ]; then
+      timed ref.short.$users "$node" "$work/ref.short.$users.out" "$reference" -o - "$node/traffic.$short"
+      # The reference's run on all lines, when it is likely to end in time.
+      if [ $round -eq 0 ] &&
+         [ $(($(head -n 1 "$work/ref.short.$users.all" | cut -d' ' -f1) * lines / short)) -le $((refmax * 1000000)) ]; then
+        : > "$work/ref.$users.long"
+      fi
     fi
-  fi
-  # GNU grep stops at the first match when its output is /dev/null, so the
-  # count goes to a file.
-  best grep - "$work/count" grep -E -c -f "$node/patterns" "$node/addresses"
-  best cat - /dev/null cat "$node/traffic"
+    timed pm.$users "$node" "$work/pm.$users.out" "$postmeter" -o - "$node/traffic"
+    if [ -e "$work/ref.$users.long" ]; then
+      timed ref.$users "$node" "$work/ref.$users.out" "$reference" -o - "$node/traffic"
+    fi
+    timed cat.$users - /dev/null cat "$node/traffic"
+  done
+done
 
+for users in $sizes; do
+  node=$work/node$users
+  echo
+  echo "node of $users users, $(grep -c '' "$node/patterns") distinct patterns," \
+    "$(wc -c < "$node/traffic") bytes of traffic"
   {
-    echo "postmeter_${short}_lines $short $(cat "$work/pm.short")"
-    echo "postmeter_${lines}_lines $lines $(cat "$work/pm")"
-    echo "grep_-E_-c_-f_(floor) $lines $(cat "$work/grep")"
-    echo "cat_(floor) $lines $(cat "$work/cat")"
-    if [ -n "$reference" ]; then echo "reference_${lines}_lines $lines $(cat "$work/ref")"; fi
-  } | awk -v users="$users" -v short="$short" '
+    echo "this,_${short}_lines $short $(median pm.short.$users)"
+    if [ -n "$reference" ]; then echo "reference,_${short}_lines $short $(median ref.short.$users)"; fi
+    echo "this,_${lines}_lines $lines $(median pm.$users)"
+    if [ -e "$work/ref.$users.long" ]; then echo "reference,_${lines}_lines $lines $(median ref.$users)"; fi
+    echo "cat_(floor) $lines $(median cat.$users)"
+  } > "$work/table"
+  awk '
     { name[NR] = $1; n[NR] = $2; t[NR] = $3 / 1e6; m[NR] = $4 }
+    $1 ~ /^cat/ { cat = NR }
     END {
-      printf "  %-28s %9s %12s %10s %10s %10s\n", "run", "seconds", "lines/s", "peak KiB", "x grep", "x cat"
+      printf "  %-28s %9s %12s %10s %10s\n", "run", "seconds", "lines/s", "peak KiB", "x cat"
       for (i = 1; i <= NR; i++) {
         label = name[i]; gsub(/_/, " ", label)
         printf "  %-28s %9.3f %12.0f %10d", label, t[i], n[i] / t[i], m[i]
-        if (i == 2 || i == 5) printf " %9.2fx %9.2fx", t[i] / t[3], t[i] / t[4]
+        if (i < cat) printf " %9.2fx", t[i] / t[cat] * n[cat] / n[i]
         printf "\n"
       }
-      printf "  grep floor over postmeter: %.2fx (target: at least 3 at 1,000 users), %s\n",
-        t[3] / t[2], (t[3] / t[2] >= 3 ? "met" : "NOT met")
-      if (NR == 5) {
-        printf "  reference over postmeter: %.2fx (target: at least 10 at 1,000 users), %s; output byte-identical\n",
-          t[5] / t[2], (t[5] / t[2] >= 10 ? "met" : "NOT met")
-        printf "  peak memory: %d KiB, reference %d KiB (target: at most the reference), %s\n",
-          m[2], m[5], (m[2] <= m[5] ? "met" : "NOT met")
-      }
-      printf "  peak memory, %d -> %d lines: %d -> %d KiB (%+.1f%%)\n",
-        short, n[2], m[1], m[2], 100 * (m[2] - m[1]) / m[1]
-    }'
+    }' "$work/table"
+  if [ -n "$reference" ]; then
+    same "$work/pm.short.$users.out" "$work/ref.short.$users.out" "$users users, $short lines"
+    if [ -e "$work/ref.$users.long" ]; then same "$work/pm.$users.out" "$work/ref.$users.out" "$users users, $lines lines"; fi
+    awk '{ t[$1] = $3 } END {
+      printf "  reference over this: %.2fx on %s lines", t["reference,_" short "_lines"] / t["this,_" short "_lines"], short
+      if (("reference,_" lines "_lines") in t)
+        printf ", %.2fx on %s lines", t["reference,_" lines "_lines"] / t["this,_" lines "_lines"], lines
+      printf "; output byte-identical\n"
+    }' short=$short lines=$lines "$work/table"
+  fi
+  awk -v users="$users" -v short="$short" -v lines="$lines" '
+    { t[$1] = $3 } END {
+      ref = "reference,_" short "_lines"
+      print users, t["this,_" short "_lines"], (ref in t ? t[ref] : 0), t["this,_" lines "_lines"]
+    }' "$work/table" >> "$work/summary"
 done
+
+# Growth with the number of users: each size's time on 200,000 lines over the
+# smallest size's, for each build.
+echo
+echo "time on $short lines over the time at the first size (medians, this run):"
+awk -v short="$short" -v lines="$lines" '
+  { users[NR] = $1; t[NR] = $2 / 1e6; r[NR] = $3 / 1e6; long[$1] = $4 / 1e6 }
+  END {
+    printf "  %8s %10s %8s %12s %8s\n", "users", "this s", "ratio", "reference s", "ratio"
+    for (i = 1; i <= NR; i++) {
+      printf "  %8d %10.3f %8.2f", users[i], t[i], t[i] / t[1]
+      if (r[1] > 0) printf " %12.3f %8.2f", r[i], r[i] / r[1]
+      printf "\n"
+      ratio[users[i]] = t[i] / t[1]
+    }
+    if (users[1] == 50) {
+      if (500 in ratio)
+        printf "  time(500)/time(50) = %.2f (target: at most 1.6), %s\n", ratio[500], (ratio[500] <= 1.6 ? "met" : "NOT met")
+      if (5000 in ratio)
+        printf "  time(5000)/time(50) = %.2f (target: at most 3), %s\n", ratio[5000], (ratio[5000] <= 3 ? "met" : "NOT met")
+    }
+    if (5000 in long) printf "  5,000 users on %d lines: %.2f s (target: a few seconds)\n", lines, long[5000]
+  }' "$work/summary"

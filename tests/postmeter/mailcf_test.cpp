@@ -151,6 +151,17 @@ TEST(ReadMailCf, BuildsTheUserAndServiceClassesOfAUserFile) {
   EXPECT_TRUE(readMailCf("rdjohn"));
   EXPECT_EQ(setOf("rdjohn"), set);
   EXPECT_EQ(entries(set, 0), 2);
+
+  // The sets emptied, as between runs of the fuzz entry, and another user's
+  // set in john's old place: john gets a set of his own.
+  for (unsigned i = 0; i < userClassSetCount; ++i) classSetFree(&userClassSets[i]);
+  userClassSetCount = 0;
+  home.userFile("rdkate", "class user\nany kate\n");
+  EXPECT_TRUE(readMailCf("rdkate"));
+  EXPECT_TRUE(readMailCf("rdjohn"));
+  ASSERT_EQ(userClassSetCount, 2u);
+  EXPECT_STREQ(userClassSets[1].owner, "rdjohn");
+  EXPECT_EQ(entries(&userClassSets[1], 0), 1);
 }
 
 TEST(ReadMailCf, WarnsAboutBadLinesAndGoesOn) {

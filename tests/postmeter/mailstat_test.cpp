@@ -37,4 +37,12 @@ TEST(StatCounter, KeepsUsersAndClassesInOrderOfFirstCountAndSharesByName) {
   statTableFree(&table);
   EXPECT_EQ(table.userCount, 0u);
   EXPECT_EQ(table.users, nullptr);
+
+  // Emptied, the table finds no user of before; past 10 users it grows.
+  const char *names[] = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l"};
+  for (int i = 0; i < 36; ++i) *statCounter(&table, names[(i * 5) % 12], "c") += i;
+  ASSERT_EQ(table.userCount, 12u);
+  EXPECT_STREQ(table.users[1], "f");
+  EXPECT_EQ(table.counters[1][0], 1u + 13 + 25);
+  statTableFree(&table);
 }

@@ -22,7 +22,9 @@ const char *const kCorners[] = {
     "a{0}", "a{0,0}b", "(ab){2,3}", "a{1001}", "a{3,2}", "a{x}", "x}", "(a|)", "()", "()*", "(|a)b", "a||b",
     "a**", "a+?", "(a*)*", "^*", "(*a)", "a^b", "a$|b", "(^a|b)c", "a$$", "^^a", "(a$)", "$a", "^", "a|", ")a",
     "a)", "\\.", "\\!", "\\{", "\\|", "\\a", "\\\\", "\\w+", "\\s", "\\bab", "\\<a", "a\\'", "(a)\\1", ".*",
-    "local![^!]*\\.ru!.*", "(www|mail)\\.example\\.(com|org)", "[-a-c]+",
+    "local![^!]*\\.ru!.*", "(www|mail)\\.example\\.(com|org)", "[-a-c]+", ".*a.*", ".*a", "a.*", ".*.*",
+    "^.*a", "a.*$", ".*^a", "a$.*", "a|.*", ".*|a", "(.*)a.*b", ".*a|b.*", ".*(a|b).*", ".*!a.*b.*", "(^a)+",
+    "(a$){2}", "((^|!)[a-z]+){2}", "(^a)?b", "(b|^a)*", "((a$))+", "(a|b$){1,2}", "(^)*a", "(a|(^b)){2}",
 };
 
 // Random patterns over the bytes of the texts below.
@@ -57,7 +59,8 @@ struct PatternMaker {
 // Random short texts over the patterns' bytes, and a few odd ones.
 std::vector<std::string> texts(unsigned seed, size_t n) {
   std::mt19937 rng(seed);
-  std::vector<std::string> out = {"", "\n", "a\nb", "A", "]", "\\", "}", ")", "^", "$", "\xe1\xe2"};
+  std::vector<std::string> out = {"", "\n", "a\nb", "A", "]", "\\", "}", ")", "^", "$", "\xe1\xe2",
+                                  "aa", "aab", "ab!c", "a!b", "!ab!c", "ba"};
   const char bytes[] = "ab!.-ab!.-\\]}\xe1";
   while (out.size() < n) {
     std::string text;
@@ -112,8 +115,15 @@ TEST(SetMatcher, EveryPatternMatchesWhatRegexecMatches) {
   int inSet = 0, pairs = 0, hits = 0;
   for (unsigned i = 0; i < commonClassSet.entryCount; ++i) {
     const MailClassEntry *entry = &commonClassSet.blocks[i / 10][i % 10];
-    if (entry->kind != KIND_NONE) entries.push_back(entry);
-    if (entry->kind != KIND_NONE) inSet += entry->setIndex >= 0;
+    if (entry->kind == KIND_NONE) continue;
+    entries.push_back(entry);
+    inSet += entry->setIndex >= 0;
+    // What the set matcher takes, regcomp takes too (it is left to run on
+    // first use only).
+    regex_t compiled;
+    if (!entry->re2) continue;
+    EXPECT_EQ(regcomp(&compiled, entry->text, REG_EXTENDED | REG_NOSUB), 0) << entry->text;
+    regfree(&compiled);
   }
   AddressMatch match;
   for (const std::string &text : texts(7, 300)) {
@@ -131,10 +141,20 @@ TEST(SetMatcher, EveryPatternMatchesWhatRegexecMatches) {
   EXPECT_GT(hits, pairs / 20);
   EXPECT_LT(hits, pairs / 2);
   // What stays on regexec, and what the set matcher takes.
-  for (const char *onRegexec : {"(a)\\1", "\\w+", "[[.a.]]", "[[=a=]]", "a)", "a{1001}", "[^\x80-\xff]"})
+  for (const char *onRegexec : {"(a)\\1", "\\w+", "[[.a.]]", "[[=a=]]", "a)", "a{1001}", "[^\x80-\xff]", "(^a)+",
+                                "(a$){2}", "((^|!)[a-z]+){2}", "(b|^a)*"})
     EXPECT_FALSE(posixToRe2(("^" + std::string(onRegexec) + "$").c_str(), &patterns[0])) << onRegexec;
-  for (const char *inTheSet : {"[]a]", "a{1}{2}", "(^a|b)c", "\\.", "x}", "[^\xe1]", "a||b"})
-    EXPECT_TRUE(posixToRe2(("^" + std::string(inTheSet) + "$").c_str(), &patterns[0])) << inTheSet;
+  // In the set, a ".*" at either end of a branch is left to the unanchored
+  // search, so that it adds no loop per pattern.
+  const struct {
+    const char *posix, *re2;
+  } inTheSet[] = {{"[]a]", "^[\\x5d\\x61]$"}, {"a{1}{2}", "^(?:(?:a){1,1}){2,2}$"}, {"(^a|b)c", "^(?:^a|b)c$"},
+                  {"x}", "^x\\x7d$"}, {"a||b", "^a||b$"}, {".*x.*", "x"}, {".*x|y.*", "x|y"}, {"a|.*x", "^a|x$"},
+                  {"(.*)x.*", "^(?:(?:.)*)x"}, {"x|.*", "^x|$"}, {".*", "$"}, {"x.*.*", "^x(?:.)*"}};
+  for (const auto &c : inTheSet) {
+    EXPECT_TRUE(posixToRe2(("^" + std::string(c.posix) + "$").c_str(), &patterns[0])) << c.posix;
+    EXPECT_EQ(patterns[0], c.re2) << c.posix;
+  }
 }
 
 // A node of users with classes as administrators write them (the user's own
@@ -154,6 +174,8 @@ TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
     addPatterns(set, "user", KIND_ANY, {u, "local!node\\.example!" + u});
     if (i % 10 == 3) addPatterns(set, "user", KIND_FROM, {"local!node\\.example!\\w*" + d});
     if (i % 10 == 4) addPatterns(set, "user", KIND_TO, {"(" + u + ")\\1?"});
+    if (i % 10 == 6) addPatterns(set, "user", KIND_ANY, {"((^|!)" + u + "){1,2}"});
+    if (i % 10 == 7) addPatterns(set, "user", KIND_FROM, {"local!shared"});  // one text, several owners
     if (i % 5 == 1) addPatterns(set, "user", KIND_ANY, {maker.pattern()});
     addPatterns(set, "friends", KIND_ANY, {"local!mail" + d + "\\.example\\.org!.*"});
     addPatterns(set, "work", KIND_TO, {corp + ".*"});
@@ -161,6 +183,7 @@ TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
     addPatterns(set, "work", KIND_EXCEPT, {corp + "p" + d});
     addPatterns(set, "lists", KIND_FROM, {"local!lists\\.example\\.net!.*"});
     if (i % 3 == 0) addPatterns(set, "relay", KIND_ANY, {"gw!relay" + d + "\\.example\\.de!.*"});
+    if (i % 4 == 2) addPatterns(set, "partners", KIND_TO, {".*partner" + d + ".*", ".*!p" + d, "^.*x" + d + "$"});
     if (i % 5 == 0) addPatterns(set, "odd", KIND_ANY, {maker.pattern(), maker.pattern()});
   }
   matchSetBuild();
@@ -170,7 +193,9 @@ TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
     addresses.insert(addresses.end(), {u, "local!node.example!" + u, "local!node.example!x" + d,
                                        "local!mail" + d + ".example.org!p", "local!corp" + d + ".example.com!p" + d,
                                        "local!corp" + d + ".example.com!q", "local!lists.example.net!l",
-                                       "gw!relay" + d + ".example.de!r", "local!host" + d + ".example.ru!z"});
+                                       "gw!relay" + d + ".example.de!r", "local!host" + d + ".example.ru!z",
+                                       "local!partner" + d + "0.example.biz!q", "local!b.example!p" + d,
+                                       u + "!" + u, "!" + u, "local!shared"});
   }
   AddressMatch match;
   std::vector<unsigned> candidates;
