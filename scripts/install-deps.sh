@@ -1,12 +1,12 @@
 #!/bin/sh
 # Installs the Debian packages the build, the tests and the demo need,
 # calling apt-get only for those that are missing. With --demo also the
-# browser that renders a page of the demo (make demo passes it; the test
-# suite needs no browser).
+# browser that renders a page of the demo and openssl, which makes the
+# demo's password file (make demo passes it; the test suite needs neither).
 set -e
-want="cmake g++ make libgtest-dev libgmock-dev libsqlite3-dev libre2-dev sqlite3 lighttpd curl util-linux python3-num2words groff-base man-db"
+want="cmake g++ make libgtest-dev libgmock-dev libsqlite3-dev libre2-dev sqlite3 lighttpd curl util-linux python3-num2words groff-base man-db logrotate"
 if [ "${1:-}" = "--demo" ]; then
-  want="$want chromium"
+  want="$want chromium openssl"
 fi
 missing=""
 for p in $want; do

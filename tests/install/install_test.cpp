@@ -1,6 +1,6 @@
 // `cmake --install` into a DESTDIR under another prefix: the programs, the
-// manual pages, the server's schema and the sample node land where the
-// GNU layout puts them, and an installed program runs.
+// manual pages, the server's schema and the examples land where the GNU
+// layout puts them, and an installed program runs.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -62,9 +62,14 @@ TEST(Install, PutsEverythingUnderDestdirAndPrefix) {
   }
   EXPECT_EQ(readFile(root + "/share/korvix/schema.sql"),
             readFile(sourcePath("platform/dbserver/schema.sql")));
-  std::map<std::string, std::string> node = filesBelow(sourcePath("examples/node"));
-  EXPECT_TRUE(node.count(".month") && node.count("userbase/.alpha"));
-  EXPECT_EQ(filesBelow(root + "/share/doc/korvix/examples/node"), node);
+  // Every example but the demo, the monthly job also as a program.
+  std::map<std::string, std::string> examples = filesBelow(sourcePath("examples"));
+  EXPECT_TRUE(examples.count("node/.month") && examples.count("node/userbase/.alpha") &&
+              examples.count("node/korvix-1.3.conf") && examples.count("korvix.cron"));
+  EXPECT_EQ(examples.erase("run-demo.sh"), 1u);
+  EXPECT_EQ(filesBelow(root + "/share/doc/korvix/examples"), examples);
+  EXPECT_TRUE(installedProgram(root + "/bin", "korvix-monthly"));
+  EXPECT_EQ(readFile(root + "/bin/korvix-monthly"), examples["korvix-monthly"]);
 
   // The installed program is the built one: same usage, same status.
   RunSpec built;

@@ -51,9 +51,9 @@ testsupport::RunResult Node::tallymill(const std::vector<std::string> &args,
 
 testsupport::RunResult Node::monthly(const std::string &month) const {
   testsupport::RunSpec spec;
-  spec.program = "/bin/sh";
-  spec.args = {"-c", "\"$0\" | sh -s \"$1\"", testsupport::sourcePath("scripts/readme-monthly"), month};
-  spec.env = {{"PATH", testsupport::binPath(".") + ":/usr/bin:/bin"}};
+  spec.program = testsupport::sourcePath("scripts/cron-job");
+  spec.args = {testsupport::sourcePath("examples/korvix.cron"), "2", month};
+  spec.env = {{"PATH", testsupport::binPath(".") + ":" + testsupport::sourcePath("examples") + ":/usr/bin:/bin"}};
   return run(spec);
 }
 

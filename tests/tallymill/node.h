@@ -20,8 +20,8 @@ class Node {
   // Runs tallymill with these arguments (and standard input).
   testsupport::RunResult tallymill(const std::vector<std::string> &args,
                                    const std::string &input = "") const;
-  // Runs the README's monthly run for the month (YYYYMM), the built programs
-  // first on its PATH.
+  // Runs the monthly job of examples/korvix.cron for the month (YYYYMM), the
+  // built programs first on its PATH.
   testsupport::RunResult monthly(const std::string &month) const;
   // The rows of a query, each row its columns joined by "|" ("NULL" for
   // null); one row a line.

@@ -462,12 +462,13 @@ TEST(Tallymill, IncompleteMonthsEndWithStatusTwoAndASummaryLine) {
   }
 }
 
-TEST(Tallymill, MonthlyRunOfTheReadmeChargesOnlyCompleteMonthsAndNoClosedCustomer) {
+TEST(Tallymill, MonthlyJobChargesOnlyCompleteMonthsAndNoClosedCustomerThenPutsEveryCounterAside) {
   Node node;
-  node.file("prices/std.lst", "mail mail_in 2\n");
+  node.file("prices/std.lst", "mail mail_in 2\ndialup dialup_min 1\n");
   node.file("prices/usd.lst", "host one 10USD\n");
   node.user("ann", "prices std.lst\n");
   node.file("userbase/ann/mail.st", "mail_in 5\n");
+  node.file("userbase/ann/dialup.st", "dialup_min 4\n");
   node.user("averyverylongname", "prices std.lst\n");  // a user.cf that cannot be read
   node.user("bob", "prices usd.lst\n");                // no rate of USD
   node.user("cat", "prices cat.lst\n");                // no such price list
@@ -483,7 +484,7 @@ TEST(Tallymill, MonthlyRunOfTheReadmeChargesOnlyCompleteMonthsAndNoClosedCustome
                        "korvix-monthly: 202403 priced with problems for averyverylongname bob cat, nothing charged:\n"
                        "read the Logfile, mend, then run korvix-monthly 202403 again\n"))
       << r.err;
-  EXPECT_EQ(node.query("SELECT user,sum FROM statistic ORDER BY id"), "ann|10.0\nbob|0.0\n");
+  EXPECT_EQ(node.query("SELECT user,sum FROM statistic ORDER BY id"), "ann|10.0\nann|4.0\nbob|0.0\n");
   EXPECT_EQ(node.query("SELECT id FROM accounts"), "");
   EXPECT_TRUE(fileExists(node.home + "/userbase/ann/mail.st"));
 
@@ -494,8 +495,21 @@ TEST(Tallymill, MonthlyRunOfTheReadmeChargesOnlyCompleteMonthsAndNoClosedCustome
   r = node.monthly("202403");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(node.query("SELECT user,date,sum,cmt FROM accounts ORDER BY id"),
-            "ann|20240401|-10.0|Services in 03/2024\nbob|20240401|-900.0|Services in 03/2024\n"
+            "ann|20240401|-14.0|Services in 03/2024\nbob|20240401|-900.0|Services in 03/2024\n"
             "cat|20240401|-3.0|Services in 03/2024\n");
   EXPECT_EQ(node.query("SELECT user FROM statistic WHERE user='kate'"), "");
-  EXPECT_EQ(readFile(node.home + "/userbase/ann/mail.st-202403"), "mail_in 5\n");  // put aside
+  // Every counter file put aside, kate's too: none is counted again.
+  for (const char *f : {"ann/mail.st", "ann/dialup.st", "kate/mail.st"}) {
+    EXPECT_FALSE(fileExists(node.home + "/userbase/" + f)) << f;
+    EXPECT_TRUE(fileExists(node.home + "/userbase/" + f + "-202403")) << f;
+  }
+
+  // Once put aside, the month is not priced again from the next month's files.
+  node.file("userbase/ann/mail.st", "mail_in 1\n");
+  r = node.monthly("202403");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_TRUE(has(r.err, "korvix-monthly: 202403 was put aside already: " + node.home + "/userbase/ann/dialup.st-202403"))
+      << r.err;
+  EXPECT_EQ(node.query("SELECT user,sum FROM statistic WHERE user='ann' ORDER BY id"), "ann|10.0\nann|4.0\n");
+  EXPECT_EQ(readFile(node.home + "/userbase/ann/mail.st-202403"), "mail_in 5\n");
 }
