@@ -94,4 +94,5 @@ TEST(Fxpost, RunThatStoresNoRateSaysNoRateStored) {
   r = testsupport::run(spec);
   EXPECT_EQ(r.status, 128 + SIGKILL);
   EXPECT_TRUE(r.err.ends_with("Can't connect to sql server local (Can't connect to local MSQL server)\n")) << r.err;
+  EXPECT_EQ(r.err.find("1 USD =="), std::string::npos) << r.err;
 }

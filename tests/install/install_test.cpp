@@ -64,8 +64,7 @@ TEST(Install, PutsEverythingUnderDestdirAndPrefix) {
             readFile(sourcePath("platform/dbserver/schema.sql")));
   // Every example but the demo, the monthly job also as a program.
   std::map<std::string, std::string> examples = filesBelow(sourcePath("examples"));
-  EXPECT_TRUE(examples.count("node/.month") && examples.count("node/userbase/.alpha") &&
-              examples.count("node/korvix-1.3.conf") && examples.count("korvix.cron"));
+  EXPECT_TRUE(examples.count("node/.month") && examples.count("node/userbase/.alpha"));  // hidden files too
   EXPECT_EQ(examples.erase("run-demo.sh"), 1u);
   EXPECT_EQ(filesBelow(root + "/share/doc/korvix/examples"), examples);
   EXPECT_TRUE(installedProgram(root + "/bin", "korvix-monthly"));

@@ -2,6 +2,7 @@
 // statements it sends, what it prints with -n, and what it refuses.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <sstream>
@@ -195,6 +196,13 @@ TEST(Ledgerctl, ConcurrentRunsBookEachMonthOnceAndWhole) {
   // One entry of each u, of alice and of anton.
   const std::string entries = twice.db.query("SELECT user FROM accounts WHERE sum<0");
   EXPECT_EQ(std::count(entries.begin(), entries.end(), '\n'), 202) << entries;
+  // While another process holds the accounts lock, a walk sends nothing:
+  // the test of an account and its booking are one step under that lock.
+  const size_t seen = twice.db.statements().size();
+  const std::string self = std::to_string(getpid());
+  twice.file("locks/LCK..id-accounts", std::string(10 - self.size(), ' ') + self + "\n");
+  EXPECT_EQ(twice.run(may, "", "timeout 2 \"$0\" \"$@\"").status, 124);
+  EXPECT_EQ(twice.db.statements().substr(seen), "");
 
   // ledgerctl starts once tallymill has deleted r0's month, while it inserts
   // the new one.

@@ -508,14 +508,12 @@ TEST_F(DbServerTest, PipeliningClientIsHeldAtItsBound) {
     // Answered meanwhile; the second answer comes after the server has
     // taken what it takes from the greedy client.
     for (int i = 0; i < 2; i++) EXPECT_EQ(rows(sock, "SELECT id FROM accounts WHERE id=7"), Rows{"7"});
-    log = server_.statements();
-    EXPECT_LT(std::count(log.begin(), log.end(), '\n'), before + 100);
     // Some 10 MB, 120 MB under the sanitizers; 1.5 GB without the bound.
     EXPECT_LT(procNumber(server_.pid(), "VmHWM"), 256 * 1024);  // kB
   }
   EXPECT_EQ(rows(sock, "SELECT id FROM accounts WHERE id=8"), Rows{"8"});
   log = server_.statements();
-  EXPECT_LT(std::count(log.begin(), log.end(), '\n'), before + 100);  // the rest was dropped
+  EXPECT_LT(std::count(log.begin(), log.end(), '\n'), before + 100);  // few run while it stayed, none after
   msqlClose(sock);
 }
 

@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 #include <vector>
@@ -387,9 +388,7 @@ TEST_F(Reports, PagesReadEachDescriptionAndSumOnce) {
     auto r = site_.page(c.form, {kOn});
     EXPECT_EQ(r.status, 0) << c.form;
     std::string sent = db_.statements().substr(before);
-    size_t statements = 0;
-    for (char ch : sent) statements += ch == '\n';
-    EXPECT_EQ(statements, c.statements) << c.form << "\n" << sent;
+    EXPECT_EQ(size_t(std::count(sent.begin(), sent.end(), '\n')), c.statements) << c.form << "\n" << sent;
   }
 }
 

@@ -195,8 +195,6 @@ TEST(WtmpviewCrossCheck, NativeRecordsPrintWhatUtmpdumpReadsAndLastLists) {
   std::string native = dir.sub("wtmp384");
   testsupport::writeFile(native, "");  // updwtmp appends to a file that exists
   writeNative(native, kDump);
-  std::string bytes = testsupport::readFile(native);
-  ASSERT_EQ(bytes.size(), 22 * kNativeSize);
 
   auto run = [](const char *program, std::vector<std::string> args) {
     testsupport::RunSpec spec;
@@ -237,7 +235,6 @@ TEST(WtmpviewCrossCheck, NativeRecordsPrintWhatUtmpdumpReadsAndLastLists) {
   EXPECT_EQ(view(native, {"-h", "dial7.isp.example.org"}).out, "");
 
   std::string mapped = dir.sub("wtmp56");
-  testsupport::writeFile(mapped, mapRecords(bytes));
-  ASSERT_EQ(testsupport::readFile(mapped).size(), 22 * 56u);
+  testsupport::writeFile(mapped, mapRecords(testsupport::readFile(native)));
   EXPECT_EQ(view(mapped).out, actual.out);
 }
