@@ -1,6 +1,7 @@
 #include "dialect.h"
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 
 namespace {
@@ -117,7 +118,7 @@ std::string quoted(const std::string &name) { return "\"" + name + "\""; }
 // FROM t, then nothing or WHERE, ORDER BY, LIMIT; UPDATE t SET; INSERT INTO
 // t (...) VALUES. A second table, a join, an alias or a nested SELECT is
 // refused: each could make one statement work on the product of tables.
-bool oneTable(const std::vector<Token> &tokens, const std::string &verb, std::string *error) {
+bool oneTable(const std::vector<Token> &tokens, const std::string &verb, std::string *table, std::string *error) {
   struct Shape {
     const char *verb;
     const char *before;    // the word before the table's name
@@ -147,7 +148,10 @@ bool oneTable(const std::vector<Token> &tokens, const std::string &verb, std::st
     for (const char *word : shape->after)
       if (word && tokens[next].kind != TokenKind::String && upper(tokens[next].text) == word) ok = true;
   }
-  if (ok) return true;
+  if (ok) {
+    *table = tokens[name].text;
+    return true;
+  }
   *error = "Only one table per statement, without join, alias or nested select";
   return false;
 }
@@ -187,7 +191,11 @@ bool translateCreate(Parser &p, Statement *out) {
   if (!p.word("CREATE") || !p.word("TABLE")) return p.fail("expected CREATE TABLE");
   if (!p.name(&table)) return p.fail("expected a table name");
   if (!p.symbol("(")) return p.fail("expected (");
+  out->table = table;
   std::string sql = "CREATE TABLE " + quoted(table) + " (";
+  // The bytes of the longest row as answered: each value with its length
+  // prefix, a number as long as its longest text.
+  size_t rowBytes = 0;
   for (bool first = true;; first = false) {
     std::string column;
     if (!p.name(&column)) return p.fail("expected a column name");
@@ -200,10 +208,13 @@ bool translateCreate(Parser &p, Statement *out) {
         return p.fail("bad length");
       if (!p.symbol(")")) return p.fail("expected )");
       type = "CHAR(" + length + ")";
+      rowBytes += 8 + strtoul(length.c_str(), nullptr, 10);
     } else if (p.word("INT")) {
       type = "INT";
+      rowBytes += 32;
     } else if (p.word("REAL")) {
       type = "REAL";
+      rowBytes += 32;
     } else {
       return p.fail("expected a type (char, int, real)");
     }
@@ -220,6 +231,10 @@ bool translateCreate(Parser &p, Statement *out) {
     if (!p.symbol(",")) return p.fail("expected , or )");
   }
   if (!p.atEnd()) return p.fail("unexpected text after the statement");
+  if (rowBytes > kMaxPayload) {
+    *p.error = "Rows of table \"" + table + "\" could outgrow a packet";
+    return false;
+  }
   out->sql = sql + ")";
   return true;
 }
@@ -232,6 +247,7 @@ bool translateCreateIndex(Parser &p, Statement *out) {
   if (!p.name(&index)) return p.fail("expected an index name");
   if (!p.word("ON") || !p.name(&table)) return p.fail("expected ON and a table name");
   if (!p.symbol("(")) return p.fail("expected (");
+  out->table = table;
   std::string sql = "CREATE INDEX " + quoted(index) + " ON " + quoted(table) + " (";
   for (bool first = true;; first = false) {
     if (!p.name(&column)) return p.fail("expected a column name");
@@ -266,6 +282,7 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
   std::vector<Token> tokens;
   out->sql.clear();
   out->params.clear();
+  out->table.clear();
   if (!tokenize(text, &tokens, error)) return false;
   if (tokens.empty() || tokens[0].kind != TokenKind::Word) {
     *error = "Syntax error: no statement";
@@ -281,7 +298,7 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
     *error = "Unsupported statement \"" + tokens[0].text + "\"";
     return false;
   }
-  if (!oneTable(tokens, verb, error)) return false;
+  if (!oneTable(tokens, verb, &out->table, error)) return false;
   std::string sql;
   for (size_t i = 0; i < tokens.size(); ++i) {
     const Token &t = tokens[i];
@@ -312,6 +329,7 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
         break;
     }
   }
+  if (verb == "DELETE" && tokens.size() == 3) sql += " WHERE 1";
   out->sql = sql;
   return true;
 }

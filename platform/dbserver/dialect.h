@@ -9,6 +9,9 @@
 // [primary key], ...) with the types char(N), int and real, CREATE INDEX
 // name ON table (column, ...) (not unique), and DROP TABLE.
 //
+// A DELETE without WHERE removes its rows one by one, as any other DELETE,
+// so the time bound of a statement holds for it too.
+//
 // Translation never pastes client text into SQL: every identifier is put in
 // double quotes (identifiers hold only letters, digits and '_'), every
 // literal becomes a '?' parameter, numbers and operators come from a fixed
@@ -22,7 +25,12 @@
 struct Statement {
   std::string sql;                  // the SQLite text, literals as '?'
   std::vector<std::string> params;  // the literals' bytes, in order
+  std::string table;                // the table the statement works on (CREATE INDEX: its table)
 };
+
+// Largest payload of a wire frame, part of the wire format: a table whose
+// rows could outgrow it is refused when it is made.
+constexpr size_t kMaxPayload = 32768;
 
 // Translates one statement of the dialect. false with *error set when the
 // text is no statement of the dialect.

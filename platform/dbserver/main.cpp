@@ -1,16 +1,18 @@
 // dbserver: the stand-in database server of the test suite and the demo.
 //
-//   dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG] [-S normal|full]
-//            [-c CLIENTS] [-t SECONDS] [-a BYTES]
+//   dbserver -D DIR [-s SOCKET] [-p PORT -A ACCESS_LIST] [-l STATEMENT_LOG]
+//            [-S normal|full] [-c CLIENTS] [-t SECONDS] [-a BYTES]
 //   dbserver -D DIR --init NAME
 //
 // Serves the databases DIR/NAME.db on a UNIX socket and/or TCP on 127.0.0.1
 // (-p 0: any free port, named in the ready line) in the foreground until
-// SIGTERM. -l appends every query received to the file, one a line, as
+// SIGTERM. TCP needs -A, a file of the IPv4 hosts and networks it serves
+// (one a line: 127.0.0.1 or 127.0.0.0/8): anyone who reaches an allowed
+// address reads and writes every account. -l appends every query received to the file, one a line, as
 // received. -S says what an acknowledged statement survives: normal (the
 // default) a crash or kill of the server, full also a power loss. -c is the
 // number of clients served at once (500), -t and -a bound the running time
-// (10 seconds) and the rows (64 MiB) of one statement.
+// (10 seconds) and the rows (8 MiB) of one statement.
 // --init creates DIR/NAME.db with the system's six tables and their indexes.
 //
 // Everything the server makes is its own user's only: the folder 0700, the
@@ -31,8 +33,8 @@
 namespace {
 
 void usage() {
-  fputs("usage: dbserver -D DIR [-s SOCKET] [-p PORT] [-l STATEMENT_LOG] [-S normal|full]\n"
-        "                [-c CLIENTS] [-t SECONDS] [-a BYTES]\n"
+  fputs("usage: dbserver -D DIR [-s SOCKET] [-p PORT -A ACCESS_LIST] [-l STATEMENT_LOG]\n"
+        "                [-S normal|full] [-c CLIENTS] [-t SECONDS] [-a BYTES]\n"
         "       dbserver -D DIR --init NAME\n",
         stderr);
   exit(1);
@@ -64,7 +66,7 @@ int main(int argc, char **argv) {
   std::string initName;
   bool init = false;
   int c;
-  while ((c = getopt_long(argc, argv, "D:s:p:l:S:c:t:a:", kLongOptions, nullptr)) != -1) {
+  while ((c = getopt_long(argc, argv, "D:s:p:A:l:S:c:t:a:", kLongOptions, nullptr)) != -1) {
     switch (c) {
       case 'D': options.dir = optarg; break;
       case 's': options.socketPath = optarg; break;
@@ -85,6 +87,7 @@ int main(int argc, char **argv) {
         options.bounds.rowBytes = static_cast<size_t>(numberOption(optarg, 1, 1LL << 40, "number of bytes"));
         break;
       case 'l': options.statementLog = optarg; break;
+      case 'A': options.accessList = optarg; break;
       case 'S':
         if (strcmp(optarg, "normal") == 0) {
           options.durability = Durability::kSyncNormal;

@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <chrono>
 #include <list>
 #include <vector>
 
@@ -21,12 +22,17 @@
 
 namespace {
 
-// Largest payload of a frame, part of the wire format.
-constexpr size_t kMaxPayload = 32768;
 // A client's next request waits while more than this of its answers is
 // unsent, so a client that sends and never reads costs at most this plus one
 // answer.
 constexpr size_t kUnsentMax = 4 << 20;
+// The answers of all clients together: past half of this, clients that hold
+// more than a quarter of their own bound wait; past all of it, every client
+// waits, so memory stays bounded whatever the number of clients.
+constexpr size_t kTotalUnsentMax = 64 << 20;
+// Requests received and not yet answered: reading a client waits while it
+// holds this much, so a pipelining client is taken a frame at a time.
+constexpr size_t kReceivedMax = 2 * (kMaxPayload + 4);
 constexpr const char *kGreeting = "0:6:dbserver, a stand-in on SQLite\n";
 constexpr const char *kOk = "0:\n";
 constexpr const char *kEnd = "-100:\n";
@@ -48,8 +54,11 @@ volatile sig_atomic_t stopSignal = 0;
 
 void onStopSignal(int) { stopSignal = 1; }
 
+typedef std::chrono::steady_clock Clock;
+
 struct Client {
   int fd = -1;
+  Clock::time_point lastSent;  // when its answers last moved (or it had none)
   std::string in;          // bytes received, not yet answered
   std::string out;         // bytes to send from outSent on
   size_t outSent = 0;
@@ -57,9 +66,18 @@ struct Client {
   std::string db;          // the selected database, "" none
   bool quitting = false;   // close once out is sent
   size_t unsent() const { return out.size() - outSent; }
-  // Requests are read and answered only while this holds, so neither in nor
-  // out grows past its bound.
-  bool takesRequests() const { return !quitting && unsent() <= kUnsentMax; }
+  // A whole request is waiting in in.
+  bool hasFrame() const {
+    if (in.size() < 4) return false;
+    const unsigned char *h = reinterpret_cast<const unsigned char *>(in.data());
+    uint32_t length = h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<uint32_t>(h[3]) << 24);
+    return length == 0 || length > kMaxPayload || in.size() - 4 >= length;
+  }
+};
+
+// An IPv4 network of the access list, in host order.
+struct Network {
+  uint32_t address, mask;
 };
 
 void appendFrame(std::string &out, const std::string &payload) {
@@ -93,6 +111,45 @@ std::string fieldPacket(const FieldInfo &f) {
   return packet;
 }
 
+// Reads the access list of TCP clients: one IPv4 address or network
+// ("127.0.0.1", "127.0.0.0/8") a line; blank lines and '#' comments are
+// skipped. false with *error naming the line when one is neither, or when
+// the file cannot be read.
+bool readAccessList(const std::string &path, std::vector<Network> *out, std::string *error) {
+  FILE *f = fopen(path.c_str(), "r");
+  if (!f) {
+    *error = "cannot read the access list " + path + ": " + strerror(errno);
+    return false;
+  }
+  char line[256];
+  bool ok = true;
+  for (int number = 1; ok && fgets(line, sizeof line, f); number++) {
+    std::string text = line;
+    text = text.substr(0, text.find('#'));
+    size_t first = text.find_first_not_of(" \t\r\n"), last = text.find_last_not_of(" \t\r\n");
+    if (first == std::string::npos) continue;
+    text = text.substr(first, last - first + 1);
+    std::string address = text.substr(0, text.find('/'));
+    long bits = 32;
+    if (address.size() < text.size()) {
+      char *end = nullptr;
+      std::string prefix = text.substr(address.size() + 1);
+      bits = strtol(prefix.c_str(), &end, 10);
+      if (prefix.empty() || *end || bits < 0 || bits > 32) bits = -1;
+    }
+    in_addr a;
+    if (bits < 0 || inet_pton(AF_INET, address.c_str(), &a) != 1) {
+      *error = path + ":" + std::to_string(number) + ": not an IPv4 address or network: " + text;
+      ok = false;
+      break;
+    }
+    uint32_t mask = bits == 0 ? 0 : ~uint32_t{0} << (32 - bits);
+    out->push_back({ntohl(a.s_addr) & mask, mask});
+  }
+  fclose(f);
+  return ok;
+}
+
 class Server {
  public:
   explicit Server(const ServerOptions &options) : options_(options), databases_(options.dir, options.durability) {}
@@ -106,7 +163,12 @@ class Server {
   bool serve(Client &c, short events);
   bool receive(Client &c);
   bool flush(Client &c);
-  bool processFrames(Client &c);
+  bool processFrame(Client &c);
+  // Requests are read and answered only while this holds, so neither a
+  // client's answers nor all clients' answers grow past their bounds.
+  bool takesRequests(const Client &c) const;
+  void dropStalledClients();
+  bool allowed(int fd) const;
   bool handleRequest(Client &c, const std::string &payload);
   void reply(Client &c, const std::string &payload) { appendFrame(c.out, payload); }
   void replyError(Client &c, const std::string &message) { appendFrame(c.out, errorPayload(message)); }
@@ -122,8 +184,12 @@ class Server {
   std::list<Client> clients_;
   int logFd_ = -1;
   bool shutdownRequested_ = false;
-  bool acceptPaused_ = false;  // out of file descriptors: wait for a client to leave
-  bool toldPause_ = false;
+  bool acceptPaused_ = false;  // out of file descriptors: wait for a client to leave or a second
+  Clock::time_point pausedAt_;
+  bool toldPause_ = false;     // this pause is in the log already
+  size_t unsentTotal_ = 0;     // unsent answers of all clients
+  int tcpListener_ = -1;
+  std::vector<Network> access_;
   bool unixBound_ = false;
   int port_ = -1;
 };
@@ -190,6 +256,7 @@ bool Server::listenTcp() {
     return false;
   }
   port_ = ntohs(addr.sin_port);
+  tcpListener_ = fd;
   listeners_.push_back(fd);
   return true;
 }
@@ -200,8 +267,10 @@ void Server::acceptClients(int listener) {
     if (fd < 0) {
       if (errno == EINTR || errno == ECONNABORTED) continue;
       if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
-        // The listener stays readable: polling it now would spin.
+        // The listener stays readable: polling it now would spin. Accepting
+        // is tried again once a client leaves, or a second from now.
         acceptPaused_ = true;
+        pausedAt_ = Clock::now();
         if (!toldPause_)
           fprintf(stderr, "dbserver: %s with %zu clients: new ones wait until one leaves\n", strerror(errno),
                   clients_.size());
@@ -209,33 +278,78 @@ void Server::acceptClients(int listener) {
       }
       return;  // EAGAIN, or out of descriptors
     }
-    if (clients_.size() >= options_.maxClients) {
-      // A fresh connection has room for this little.
+    if (toldPause_) fprintf(stderr, "dbserver: accepting new clients again\n");
+    toldPause_ = false;  // the next pause is a new one, and told again
+    // A fresh connection has room for this little.
+    const char *refused = listener == tcpListener_ && !allowed(fd) ? "Access denied"
+                          : clients_.size() >= options_.maxClients ? "Too many clients"
+                                                                   : nullptr;
+    if (refused) {
       std::string refusal;
-      appendFrame(refusal, errorPayload("Too many clients"));
+      appendFrame(refusal, errorPayload(refused));
       send(fd, refusal.data(), refusal.size(), MSG_NOSIGNAL);
       close(fd);
       continue;
     }
     Client c;
     c.fd = fd;
+    c.lastSent = Clock::now();
     reply(c, kGreeting);
+    unsentTotal_ += c.unsent();
     clients_.push_back(std::move(c));
   }
 }
 
-// One wake of a client: sends what it can, reads when the client may send
-// more, answers what came. false when the client is to be dropped.
+// True when the peer of a TCP connection is in a network of the access list.
+bool Server::allowed(int fd) const {
+  sockaddr_in peer;
+  socklen_t len = sizeof peer;
+  if (getpeername(fd, reinterpret_cast<sockaddr *>(&peer), &len) != 0 || peer.sin_family != AF_INET) return false;
+  uint32_t address = ntohl(peer.sin_addr.s_addr);
+  for (const Network &n : access_)
+    if ((address & n.mask) == n.address) return true;
+  return false;
+}
+
+bool Server::takesRequests(const Client &c) const {
+  if (c.quitting || c.unsent() > kUnsentMax || unsentTotal_ > kTotalUnsentMax) return false;
+  return unsentTotal_ <= kTotalUnsentMax / 2 || c.unsent() <= kUnsentMax / 4;
+}
+
+// While all answers together are past their bound, a client whose answers
+// have not moved for the time bound of a statement is dropped, so clients
+// that never read cannot keep the others waiting for ever.
+void Server::dropStalledClients() {
+  if (unsentTotal_ <= kTotalUnsentMax) return;
+  const Clock::time_point now = Clock::now();
+  const auto limit = std::chrono::duration<double>(options_.bounds.seconds > 0 ? options_.bounds.seconds : 10);
+  for (auto it = clients_.begin(); it != clients_.end();) {
+    if (it->unsent() > 0 && now - it->lastSent > limit) {
+      fprintf(stderr, "dbserver: a client read none of its %zu bytes of answers for %g seconds: dropped\n",
+              it->unsent(), limit.count());
+      unsentTotal_ -= it->unsent();
+      close(it->fd);
+      it = clients_.erase(it);
+      acceptPaused_ = false;
+    } else {
+      ++it;
+    }
+  }
+}
+
+// One turn of a client: sends what it can, reads when the client may send
+// more, answers one request. false when the client is to be dropped.
 bool Server::serve(Client &c, short events) {
-  if (!events) return true;
   bool open = true;
   if ((events & POLLOUT) && !flush(c)) return false;
-  // Reading waits while answers are unsent past the bound, and then nothing
-  // unanswered is left in c.in but part of a frame: c.in stays small too.
-  if ((events & (POLLIN | POLLHUP | POLLERR)) && c.takesRequests()) open = receive(c);
-  // Requests read earlier are answered as the unsent answers drain.
-  if (!processFrames(c) || !flush(c)) return false;
-  return open && !(c.quitting && c.unsent() == 0);
+  // Reading waits while answers are unsent past the bounds or requests are
+  // waiting: c.in stays small too.
+  if ((events & (POLLIN | POLLHUP | POLLERR)) && takesRequests(c) && c.in.size() < kReceivedMax)
+    open = receive(c);
+  // One request a turn, so a client's pipeline never keeps the others
+  // waiting for more than one statement.
+  if (!processFrame(c) || (c.unsent() && !flush(c))) return false;
+  return (open || c.hasFrame()) && !(c.quitting && c.unsent() == 0);
 }
 
 // Reads what the client sent, one buffer at most; false when it closed or
@@ -263,6 +377,8 @@ bool Server::flush(Client &c) {
     ssize_t n = send(c.fd, c.out.data() + c.outSent, c.out.size() - c.outSent, MSG_NOSIGNAL);
     if (n > 0) {
       c.outSent += static_cast<size_t>(n);
+      unsentTotal_ -= static_cast<size_t>(n);
+      c.lastSent = Clock::now();
     } else if (n < 0 && errno == EINTR) {
       continue;
     } else if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
@@ -285,27 +401,19 @@ bool Server::flush(Client &c) {
   return true;
 }
 
-// Answers the whole frames received while the unsent answers stay within
-// their bound; false when the client is to be dropped (a malformed frame).
-bool Server::processFrames(Client &c) {
-  size_t pos = 0;
-  bool ok = true;
-  while (c.takesRequests() && c.in.size() - pos >= 4) {
-    const unsigned char *h = reinterpret_cast<const unsigned char *>(c.in.data() + pos);
-    uint32_t length = h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<uint32_t>(h[3]) << 24);
-    if (length == 0 || length > kMaxPayload) {
-      ok = false;
-      break;
-    }
-    if (c.in.size() - pos - 4 < length) break;
-    std::string payload = c.in.substr(pos + 4, length);
-    pos += 4 + length;
-    if (!handleRequest(c, payload)) {
-      ok = false;
-      break;
-    }
-  }
-  c.in.erase(0, pos);
+// Answers the first request received when the bounds let it; false when
+// the client is to be dropped (a malformed frame).
+bool Server::processFrame(Client &c) {
+  if (!takesRequests(c) || !c.hasFrame()) return true;
+  const unsigned char *h = reinterpret_cast<const unsigned char *>(c.in.data());
+  uint32_t length = h[0] | (h[1] << 8) | (h[2] << 16) | (static_cast<uint32_t>(h[3]) << 24);
+  if (length == 0 || length > kMaxPayload) return false;
+  std::string payload = c.in.substr(4, length);
+  c.in.erase(0, 4 + length);
+  size_t before = c.unsent();
+  if (before == 0) c.lastSent = Clock::now();
+  bool ok = handleRequest(c, payload);
+  unsentTotal_ += c.unsent() - before;
   return ok;
 }
 
@@ -335,8 +443,20 @@ void Server::query(Client &c, const std::string &text) {
   Statement statement;
   QueryResult result;
   std::string error;
-  if (!translateStatement(text, &statement, &error) ||
-      !runStatement(db, statement, &result, &error, options_.bounds)) {
+  if (!translateStatement(text, &statement, &error)) {
+    replyError(c, error);
+    return;
+  }
+  // Only the database's own tables are named: not the engine's schema,
+  // pragma or table-valued names.
+  bool definition = statement.sql.rfind("CREATE ", 0) == 0 || statement.sql.rfind("DROP ", 0) == 0;
+  if (!definition && !databases_.hasTable(db, statement.table)) {
+    replyError(c, "Only one table per statement, without join, alias or nested select");
+    return;
+  }
+  bool ran = runStatement(db, statement, &result, &error, options_.bounds);
+  if (definition) databases_.forgetTables(db);
+  if (!ran) {
     replyError(c, error);
     return;
   }
@@ -459,6 +579,17 @@ int Server::run() {
       return 1;
     }
   }
+  if (options_.port >= 0) {
+    // Whoever reaches the port reads and writes every account: TCP is
+    // served only to the networks an access list names.
+    std::string error;
+    if (options_.accessList.empty()) error = "-p needs an access list (-A FILE) of the hosts allowed";
+    else readAccessList(options_.accessList, &access_, &error);
+    if (!error.empty()) {
+      fprintf(stderr, "dbserver: %s\n", error.c_str());
+      return 1;
+    }
+  }
   if (!options_.socketPath.empty() && !listenUnix()) return 1;
   if (options_.port >= 0 && !listenTcp()) return 1;
 
@@ -486,25 +617,30 @@ int Server::run() {
     // Clients come first: one that left in this wake makes room for a new
     // one accepted in it.
     std::vector<pollfd> fds;
+    bool waiting = false;  // a request read earlier is to be answered in this round
     for (const Client &c : clients_) {
+      bool takes = takesRequests(c);
       short events = c.unsent() ? POLLOUT : 0;
-      if (c.takesRequests()) events |= POLLIN;
+      if (takes && c.in.size() < kReceivedMax) events |= POLLIN;
+      waiting |= takes && c.hasFrame();
       fds.push_back({c.fd, events, 0});
     }
+    if (acceptPaused_ && Clock::now() - pausedAt_ >= std::chrono::seconds(1)) acceptPaused_ = false;
     for (int fd : listeners_) fds.push_back({fd, static_cast<short>(acceptPaused_ ? 0 : POLLIN), 0});
-    const timespec retry = {1, 0};
-    int n = ppoll(fds.data(), fds.size(), acceptPaused_ ? &retry : nullptr, &waitMask);
+    const timespec now = {0, 0}, second = {1, 0};
+    const timespec *timeout = waiting ? &now : acceptPaused_ || unsentTotal_ > kTotalUnsentMax ? &second : nullptr;
+    int n = ppoll(fds.data(), fds.size(), timeout, &waitMask);
     if (n < 0) {
       if (errno == EINTR) continue;
       fprintf(stderr, "dbserver: poll: %s\n", strerror(errno));
       return 1;
     }
-    if (n == 0) acceptPaused_ = false;
     size_t i = 0;
     for (auto it = clients_.begin(); i < fds.size() - listeners_.size(); i++) {
       if (serve(*it, fds[i].revents)) {
         ++it;
       } else {
+        unsentTotal_ -= it->unsent();
         close(it->fd);
         it = clients_.erase(it);
         acceptPaused_ = false;
@@ -512,6 +648,7 @@ int Server::run() {
     }
     for (int fd : listeners_)
       if (fds[i++].revents & POLLIN) acceptClients(fd);
+    dropStalledClients();
   }
   // Answers still waiting (the one to Shutdown among them) go out if they can.
   for (Client &c : clients_) flush(c);

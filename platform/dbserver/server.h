@@ -6,12 +6,20 @@
 // atomic. A client's frame that is empty, longer than 32768 bytes or not a
 // request ("<number>:<argument>") closes that client's connection only.
 //
-// Bounds keep one client from stalling or exhausting the server: a client
-// past the client limit gets an error instead of the greeting; no request of
-// a client is read while more than 4 MiB of its answers are unsent; a
-// statement that runs too long or whose rows grow too large fails; when no
-// file descriptor is left for a new client, the server serves the others
-// and accepts again once one leaves (or a second later).
+// Clients take turns: one request of each client that has one is answered
+// per round of the event loop, so a pipelining client delays the others by
+// one statement at most.
+//
+// Bounds keep one client, or many, from stalling or exhausting the server: a
+// client past the client limit gets an error instead of the greeting; no
+// request of a client is read while more than 4 MiB of its answers are
+// unsent, or while the answers of all clients together pass 64 MiB (past 32
+// MiB, those holding more than 1 MiB wait first); while they pass 64 MiB, a
+// client whose answers have not moved for the time bound of a statement is
+// dropped; a statement that runs too long or whose rows grow too large (8
+// MiB by default) fails; when no file descriptor is left for a new client,
+// the server serves the others and tries again once one leaves, or a second
+// later. TCP clients are served only from the hosts of the access list.
 #pragma once
 
 #include <string>
@@ -22,10 +30,11 @@ struct ServerOptions {
   std::string dir;            // the databases: dir/NAME.db
   std::string socketPath;     // UNIX socket, "" for none
   int port = -1;              // TCP port on 127.0.0.1, -1 for none, 0 any free
+  std::string accessList;     // -A: the IPv4 hosts and networks TCP serves; needed with a port
   std::string statementLog;   // file that receives every query, "" for none
   Durability durability = Durability::kSyncNormal;  // -S normal|full
   size_t maxClients = 500;        // -c: clients served at once
-  StatementBounds bounds = {10, 64 << 20};  // -t seconds, -a bytes of rows
+  StatementBounds bounds = {10, 8 << 20};  // -t seconds, -a bytes of rows
 };
 
 // Serves until SIGTERM or SIGINT, or a Shutdown request. Once listening it

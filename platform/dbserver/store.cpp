@@ -53,10 +53,17 @@ bool configure(sqlite3 *db, Durability durability, std::string *error) {
 
 std::string engineError(sqlite3 *db) { return sqlite3_errmsg(db); }
 
-// Makes the declared widths hold: per table, a trigger before INSERT and one
-// before UPDATE refuse a row with a char(N) value of more than N bytes. The
-// triggers are TEMP ones, kept with the connection and not in the file, so
-// every database gets them when opened, however old; a table made later
+std::string lower(std::string text) {
+  for (char &c : text) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+// Makes the declared types hold: per table, a trigger before INSERT and one
+// before UPDATE refuse a row with a char(N) value of more than N bytes, or
+// with an int or real value that is no number (a text the column's type
+// could not turn into one), so no row grows past what its columns declare.
+// The triggers are TEMP ones, kept with the connection and not in the file,
+// so every database gets them when opened, however old; a table made later
 // gets them when it is made, and loses them when it is dropped.
 bool guardWidths(sqlite3 *db, std::string *error) {
   std::vector<std::string> tables;
@@ -67,10 +74,16 @@ bool guardWidths(sqlite3 *db, std::string *error) {
     if (!isIdentifier(table) || !tableFields(db, table, &fields, error)) continue;
     std::string checks;
     for (const FieldInfo &f : fields) {
-      if (f.type != kTypeChar || f.length <= 0 || !isIdentifier(f.name)) continue;
-      std::string width = std::to_string(f.length);
-      checks += "SELECT RAISE(ABORT, 'Value too long for " + table + "." + f.name + " (at most " + width +
-                " bytes)') WHERE length(CAST(NEW.\"" + f.name + "\" AS BLOB)) > " + width + "; ";
+      if (!isIdentifier(f.name)) continue;
+      std::string column = "NEW.\"" + f.name + "\"";
+      if (f.type == kTypeChar && f.length > 0) {
+        std::string width = std::to_string(f.length);
+        checks += "SELECT RAISE(ABORT, 'Value too long for " + table + "." + f.name + " (at most " + width +
+                  " bytes)') WHERE length(CAST(" + column + " AS BLOB)) > " + width + "; ";
+      } else if (f.type == kTypeInt || f.type == kTypeReal) {
+        checks += "SELECT RAISE(ABORT, 'Value for " + table + "." + f.name + " is not a number') WHERE typeof(" +
+                  column + ") NOT IN ('integer', 'real', 'null'); ";
+      }
     }
     if (checks.empty()) continue;
     for (const char *op : {"INSERT", "UPDATE"})
@@ -91,9 +104,9 @@ int pastDeadline(void *deadline) {
   return std::chrono::steady_clock::now() > *static_cast<std::chrono::steady_clock::time_point *>(deadline);
 }
 
-// Runs the statements of the schema text: '#' lines are comments, ';' ends
-// a statement.
-bool runSchema(sqlite3 *db, std::string *error) {
+// The statements of the schema text, translated: '#' lines are comments,
+// ';' ends a statement.
+bool schemaStatements(std::vector<Statement> *out, std::string *error) {
   std::string text, line;
   for (const char *p = kSchemaText; *p;) {
     const char *end = strchr(p, '\n');
@@ -109,20 +122,94 @@ bool runSchema(sqlite3 *db, std::string *error) {
     size_t semicolon = text.find(';', start);
     std::string piece = text.substr(start, semicolon == std::string::npos ? std::string::npos : semicolon - start);
     if (piece.find_first_not_of(" \t\n") != std::string::npos) {
-      Statement statement;
-      QueryResult result;
-      if (!translateStatement(piece, &statement, error)) return false;
-      if (!runStatement(db, statement, &result, error)) return false;
+      out->emplace_back();
+      if (!translateStatement(piece, &out->back(), error)) return false;
     }
     if (semicolon == std::string::npos) return true;
     start = semicolon + 1;
   }
 }
 
+bool runSchema(sqlite3 *db, std::string *error) {
+  std::vector<Statement> schema;
+  if (!schemaStatements(&schema, error)) return false;
+  for (const Statement &statement : schema) {
+    QueryResult result;
+    if (!runStatement(db, statement, &result, error)) return false;
+  }
+  return true;
+}
+
+bool execAll(sqlite3 *db, const std::string &sql, std::string *error) {
+  char *message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) == SQLITE_OK) return true;
+  *error = message ? message : engineError(db);
+  sqlite3_free(message);
+  return false;
+}
+
+// Brings the system's own tables of a database made by an older schema up
+// to the current widths: a table with a char column narrower than the
+// schema's is copied into a new one made from the schema, with its indexes,
+// in one transaction. A table whose columns differ otherwise is left alone.
+bool upgradeWidths(sqlite3 *db, const std::string &name, std::string *error) {
+  std::vector<Statement> schema;
+  if (!schemaStatements(&schema, error)) return false;
+  sqlite3 *current = nullptr;
+  if (sqlite3_open(":memory:", &current) != SQLITE_OK || !runSchema(current, error)) {
+    if (error->empty()) *error = "cannot read the schema";
+    sqlite3_close(current);
+    return false;
+  }
+  bool ok = true;
+  for (const Statement &create : schema) {
+    std::vector<FieldInfo> have, want;
+    std::string absent;
+    if (create.sql.rfind("CREATE TABLE ", 0) != 0 || !tableFields(db, create.table, &have, &absent) ||
+        !tableFields(current, create.table, &want, error))
+      continue;
+    bool alike = have.size() == want.size(), narrower = false;
+    for (size_t i = 0; alike && i < have.size(); i++) {
+      alike = have[i].name == want[i].name && have[i].type == want[i].type;
+      narrower |= have[i].type == kTypeChar && have[i].length < want[i].length;
+    }
+    if (!alike || !narrower) continue;
+    std::string old = "\"" + create.table + "_narrow\"";
+    std::string sql = "BEGIN IMMEDIATE; ALTER TABLE \"" + create.table + "\" RENAME TO " + old + "; " + create.sql +
+                      "; INSERT INTO \"" + create.table + "\" SELECT * FROM " + old + "; DROP TABLE " + old + "; ";
+    for (const Statement &index : schema)
+      if (index.sql.rfind("CREATE INDEX ", 0) == 0 && index.table == create.table) sql += index.sql + "; ";
+    if (!execAll(db, sql + "COMMIT", error)) {
+      std::string ignored;
+      execAll(db, "ROLLBACK", &ignored);
+      *error = "Cannot widen table \"" + create.table + "\" of \"" + name + "\": " + *error;
+      ok = false;
+      break;
+    }
+    fprintf(stderr, "dbserver: %s: table %s brought up to the current widths\n", name.c_str(),
+            create.table.c_str());
+  }
+  sqlite3_close(current);
+  return ok;
+}
+
 }  // namespace
 
 Databases::~Databases() {
   for (auto &[name, db] : open_) sqlite3_close_v2(db);
+}
+
+bool Databases::hasTable(sqlite3 *db, const std::string &table) {
+  auto it = tables_.find(db);
+  if (it == tables_.end()) {
+    std::vector<std::string> names;
+    std::string ignored;
+    if (!tableNames(db, &names, &ignored)) return false;
+    std::set<std::string> known;
+    for (const std::string &n : names) known.insert(lower(n));
+    it = tables_.emplace(db, std::move(known)).first;
+  }
+  return it->second.count(lower(table)) > 0;
 }
 
 bool Databases::validName(const std::string &name) {
@@ -149,7 +236,7 @@ sqlite3 *Databases::open(const std::string &name, std::string *error) {
     sqlite3_close_v2(db);
     return nullptr;
   }
-  if (!configure(db, durability_, error) || !guardWidths(db, error)) {
+  if (!configure(db, durability_, error) || !upgradeWidths(db, name, error) || !guardWidths(db, error)) {
     sqlite3_close_v2(db);
     return nullptr;
   }
@@ -182,6 +269,7 @@ bool Databases::create(const std::string &name, bool withSchema, std::string *er
 bool Databases::drop(const std::string &name, std::string *error) {
   auto it = open_.find(name);
   if (it != open_.end()) {
+    tables_.erase(it->second);
     sqlite3_close_v2(it->second);
     open_.erase(it);
   }
@@ -304,7 +392,7 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
 bool tableNames(sqlite3 *db, std::vector<std::string> *names, std::string *error) {
   Statement statement{
       "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name",
-      {}};
+      {}, ""};
   QueryResult result;
   if (!runStatement(db, statement, &result, error)) return false;
   names->clear();
@@ -320,7 +408,7 @@ bool tableFields(sqlite3 *db, const std::string &table, std::vector<FieldInfo> *
     return false;
   }
   // table_info: cid, name, type, notnull, dflt_value, pk
-  Statement statement{"PRAGMA table_info(\"" + table + "\")", {}};
+  Statement statement{"PRAGMA table_info(\"" + table + "\")", {}, table};
   QueryResult result;
   if (!runStatement(db, statement, &result, error)) return false;
   if (result.rows.empty()) {

@@ -2,15 +2,17 @@
 // execution of translated statements on them.
 //
 // Type codes in field descriptions: 1 int (length 4), 2 char (its declared
-// length), 3 real (length 8). A char(N) column holds at most N bytes: an
-// INSERT or UPDATE that would store a longer value fails and changes
-// nothing.
+// length), 3 real (length 8). A char(N) column holds at most N bytes and an
+// int or real column numbers only: an INSERT or UPDATE that would store
+// anything else fails and changes nothing. Opening a database made by an
+// older schema widens the system's tables to the current widths.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -71,6 +73,13 @@ class Databases {
   bool drop(const std::string &name, std::string *error);
   // The names of the databases, sorted.
   std::vector<std::string> list() const;
+  // True when the database holds a table of that name (in any case), so a
+  // statement may name it: the engine's own schema, pragma and table-valued
+  // names are no tables of a database. Known names are kept until
+  // forgetTables.
+  bool hasTable(sqlite3 *db, const std::string &table);
+  // After a CREATE TABLE or DROP TABLE.
+  void forgetTables(sqlite3 *db) { tables_.erase(db); }
 
  private:
   std::string path(const std::string &name) const { return dir_ + "/" + name + ".db"; }
@@ -80,6 +89,7 @@ class Databases {
   std::string dir_;
   Durability durability_;
   std::map<std::string, sqlite3 *> open_;
+  std::map<sqlite3 *, std::set<std::string>> tables_;
 };
 
 // Bounds of one statement, 0 for none: its running time in seconds, and the

@@ -3,6 +3,7 @@
 // command line and the modes of its files.
 #include <gtest/gtest.h>
 #include <arpa/inet.h>
+#include <sqlite3.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/resource.h>
@@ -28,6 +29,8 @@
 #include "process.h"
 
 namespace {
+
+typedef std::vector<std::string> Rows;
 
 // A wire frame: 4-byte little-endian length and the payload.
 std::string frameOf(const std::string &payload) {
@@ -158,8 +161,6 @@ class DbServerTest : public testing::Test {
   testsupport::DbServer server_{tmp_.sub("db"), options_};
 };
 
-typedef std::vector<std::string> Rows;
-
 // A number of a process from /proc: its CPU time in clock ticks (field
 // "cpu"), or a line of its status such as "VmHWM" (in kB).
 long procNumber(pid_t pid, const std::string &field) {
@@ -176,6 +177,25 @@ long procNumber(pid_t pid, const std::string &field) {
   std::string status = testsupport::readFile(dir + "/status");
   size_t at = status.find("\n" + field + ":");
   return at == std::string::npos ? -1 : strtol(status.c_str() + at + field.size() + 2, nullptr, 10);
+}
+
+// Runs statements on a database file with the engine itself, past the
+// server: rows of the last one, columns joined with '|'.
+Rows engine(const std::string &file, const std::string &sql) {
+  sqlite3 *db = nullptr;
+  Rows out;
+  EXPECT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+  char *error = nullptr;
+  auto add = [](void *rows, int n, char **values, char **) {
+    std::string line;
+    for (int i = 0; i < n; i++) line += (i ? "|" : "") + std::string(values[i] ? values[i] : "<null>");
+    static_cast<Rows *>(rows)->push_back(line);
+    return 0;
+  };
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), add, &out, &error), SQLITE_OK) << (error ? error : "");
+  sqlite3_free(error);
+  sqlite3_close(db);
+  return out;
 }
 
 }  // namespace
@@ -343,7 +363,7 @@ TEST_F(DbServerTest, RestartKeepsTheData) {
 TEST_F(DbServerTest, IndexedTablesAnswerInTheOrderOfPlainOnes) {
   int sock = connectDb();
   ASSERT_GE(sock, 0);
-  ASSERT_EQ(rows(sock, "SELECT name FROM sqlite_master WHERE type='index' ORDER BY name"),
+  ASSERT_EQ(engine(server_.dataDir() + "/vovuvuza.db", "SELECT name FROM sqlite_master WHERE type='index' ORDER BY name"),
             (Rows{"accounts_user", "rates_name", "sgroups_name", "snames_name", "statistic_user"}));
   // The same tables without indexes in a second database.
   ASSERT_EQ(msqlCreateDB(sock, "plain"), 0) << msqlErrMsg;
@@ -526,6 +546,10 @@ TEST_F(DbServerTest, RefusesJoinsOverlongValuesAndStatementsPastTheBounds) {
   int sock = connectDb();
   ASSERT_GE(sock, 0);
   fillAccounts(sock, 4000);
+  // Enough rows that removing them all takes longer than the bound.
+  const std::string file = bounded.dataDir() + "/vovuvuza.db";
+  engine(file, "WITH RECURSIVE c(x) AS (SELECT 1 UNION ALL SELECT x+1 FROM c WHERE x<400000) "
+               "INSERT INTO rates (id,date,name,rate) SELECT x,19980301,'XX',1.0 FROM c");
   // 2,700 comparisons a row, in three groups (an expression nests at most
   // 1,000 deep): a second or so on 4,000 rows.
   std::string slow;
@@ -556,6 +580,16 @@ TEST_F(DbServerTest, RefusesJoinsOverlongValuesAndStatementsPastTheBounds) {
       {"SELECT id FROM accounts WHERE " + slow, slowError},
       {"UPDATE accounts SET flag=1 WHERE " + slow + " OR id>0", slowError},
       {"SELECT * FROM accounts", "Answer too large (more than 200000 bytes)"},
+      {"SELECT * FROM sqlite_master", oneTable},
+      {"SELECT name FROM sqlite_temp_master", oneTable},
+      {"SELECT file FROM pragma_database_list", oneTable},
+      {"SELECT name FROM dbstat", oneTable},
+      {"INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (9998,'u',19980301,'9x9x','c',0)",
+       "Value for accounts.sum is not a number"},
+      {"UPDATE accounts SET sum=cmt WHERE id=1", "Value for accounts.sum is not a number"},
+      {"UPDATE accounts SET flag='' WHERE id=1", "Value for accounts.flag is not a number"},
+      {"DELETE FROM rates", slowError},
+      {"CREATE TABLE wide (id int, descr char(32760))", "Rows of table \"wide\" could outgrow a packet"},
   };
   for (const auto &k : cases) {
     EXPECT_EQ(msqlQuery(sock, k.statement.c_str()), -1) << k.statement.substr(0, 80);
@@ -563,6 +597,12 @@ TEST_F(DbServerTest, RefusesJoinsOverlongValuesAndStatementsPastTheBounds) {
   }
   EXPECT_EQ(rows(sock, "SELECT id FROM accounts WHERE flag=1 OR id=9999 OR user='u1' AND id<100"), (Rows{"1", "51"}));
   EXPECT_EQ(rows(sock, "SELECT tabid FROM ids"), Rows{});
+  EXPECT_EQ(engine(file, "SELECT count(*) FROM rates"), Rows{"400000"});
+  // The widest row the schema allows is answered whole.
+  const std::string wide = "1|ru|sixteen-letters!|" + std::string(2047, '\xc1');
+  exec(sock, "INSERT INTO sgroups (id,lang,name,descr) VALUES (1,'ru','sixteen-letters!','" + std::string(2047, '\xc1') +
+                 "')");
+  EXPECT_EQ(rows(sock, "SELECT * FROM sgroups"), Rows{wide});
   msqlClose(sock);
 }
 

@@ -59,7 +59,10 @@ bool DbServer::start() {
     }
   }
   std::vector<std::string> args = {program, "-D", dataDir(), "-s", socketPath()};
-  if (options_.tcp) args.insert(args.end(), {"-p", "0"});
+  if (options_.tcp) {
+    writeFile(dir_ + "/access", "127.0.0.1\n");
+    args.insert(args.end(), {"-p", "0", "-A", dir_ + "/access"});
+  }
   if (options_.statementLog) args.insert(args.end(), {"-l", logPath()});
   if (!options_.durability.empty()) args.insert(args.end(), {"-S", options_.durability});
   args.insert(args.end(), options_.args.begin(), options_.args.end());
