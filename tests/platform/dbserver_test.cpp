@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <memory>
 #include <set>
 #include <sstream>
 #include <string>
@@ -606,6 +607,77 @@ TEST_F(DbServerTest, RefusesJoinsOverlongValuesAndStatementsPastTheBounds) {
   msqlClose(sock);
 }
 
+// A pipelining client takes turns with a plain one; 60 clients that send
+// and never read hold 64 MiB of answers in all at most, and the plain one is
+// served meanwhile.
+TEST_F(DbServerTest, ClientsTakeTurnsAndUnreadAnswersStayBounded) {
+  testsupport::DbServer server(tmp_.sub("turns"), {.statementLog = true, .args = {"-t", "1"}});
+  ASSERT_TRUE(server.start());
+  setenv("MSQL_UNIX_PORT", server.socketPath().c_str(), 1);
+  int sock = connectDb();
+  ASSERT_GE(sock, 0);
+  fillAccounts(sock, 2000);  // an answer of some 300 kB
+  auto logged = [&](const std::string &line) {
+    std::string log = server.statements();
+    std::vector<std::string> lines;
+    for (std::istringstream in(log); std::getline(in, lines.emplace_back());) {}
+    return std::count(lines.begin(), lines.end(), line);
+  };
+  std::string slow = "SELECT id FROM accounts WHERE id=5000";
+  for (int i = 1; i < 600; i++) slow += " OR id=" + std::to_string(5000 + i);
+  const std::string plain = "SELECT id FROM accounts WHERE id=7";
+  {
+    RawClient greedy(server.socketPath());
+    ASSERT_TRUE(greedy.login());
+    std::string frames = frameOf("2:vovuvuza\n");
+    for (int i = 0; i < 40; i++) frames += frameOf("3:" + slow + "\n");
+    greedy.send(frames);
+    for (int i = 0; i < 500 && logged(slow) == 0; i++) usleep(10000);
+    EXPECT_EQ(rows(sock, plain), Rows{"7"});
+    std::string log = server.statements();
+    std::string before = log.substr(0, log.find(plain));
+    size_t ahead = 0;
+    for (size_t at = before.find(slow); at != std::string::npos; at = before.find(slow, at + 1)) ahead++;
+    EXPECT_LE(ahead, 3u);  // 40 when a pipeline is answered whole first
+  }
+  {
+    std::vector<std::unique_ptr<RawClient>> greedy;
+    for (int i = 0; i < 60; i++) {
+      greedy.push_back(std::make_unique<RawClient>(server.socketPath()));
+      ASSERT_TRUE(greedy.back()->login());
+      std::string frames = frameOf("2:vovuvuza\n");
+      for (int j = 0; j < 100; j++) frames += frameOf("3:SELECT * FROM accounts\n");
+      greedy.back()->send(frames);
+    }
+    for (int i = 0; i < 500 && logged("SELECT * FROM accounts") < 300; i++) usleep(10000);
+    EXPECT_EQ(rows(sock, "SELECT id FROM accounts WHERE id=8"), Rows{"8"});
+    // 64 MiB of answers and their rows being made; 280 MB without the bound.
+    EXPECT_LT(procNumber(server.pid(), "VmHWM"), 200 * 1024);  // kB
+  }
+  msqlClose(sock);
+}
+
+// A database made by an older schema, with narrower descriptions, takes
+// today's widths once opened; its rows stay.
+TEST_F(DbServerTest, OldDatabasesAreBroughtUpToTheCurrentWidths) {
+  const std::string file = server_.dataDir() + "/old.db";
+  engine(file, "CREATE TABLE \"snames\" (\"id\" INT, \"lang\" CHAR(2), \"name\" CHAR(16), \"descr\" CHAR(300));"
+               "CREATE TABLE \"sgroups\" (\"id\" INT, \"lang\" CHAR(2), \"name\" CHAR(16), \"descr\" CHAR(300));"
+               "INSERT INTO snames VALUES (1,'ru','mail','old');");
+  int sock = msqlConnect(nullptr);
+  ASSERT_GE(sock, 0);
+  ASSERT_EQ(msqlSelectDB(sock, "old"), 0) << msqlErrMsg;
+  exec(sock, "INSERT INTO snames (id,lang,name,descr) VALUES (2,'ru','web','" + std::string(301, 'd') + "')");
+  exec(sock, "INSERT INTO sgroups (id,lang,name,descr) VALUES (1,'ru','misc','" + std::string(2047, 'd') + "')");
+  EXPECT_EQ(rows(sock, "SELECT id,descr FROM snames WHERE id=1"), Rows{"1|old"});
+  EXPECT_EQ(msqlQuery(sock, ("INSERT INTO snames (id,lang,name,descr) VALUES (3,'ru','x','" + std::string(302, 'd') +
+                             "')").c_str()),
+            -1);
+  msqlClose(sock);
+  EXPECT_EQ(engine(file, "SELECT name FROM sqlite_master WHERE type='index' ORDER BY name"),
+            (Rows{"sgroups_name", "snames_name"}));
+}
+
 TEST_F(DbServerTest, StatementLogHoldsEveryQueryAsReceived) {
   int sock = connectDb();
   ASSERT_GE(sock, 0);
@@ -662,6 +734,7 @@ TEST_F(DbServerTest, AcknowledgedInsertsSurviveAKill) {
 
 TEST(DbServerCommandLine, InitOptionsAndFileModes) {
   testsupport::TempDir tmp("dbservercli");
+  testsupport::writeFile(tmp.sub("badaccess"), "# the node\n127.0.0.1\nlocalhost\n");
   const mode_t umaskBefore = umask(022);
   testsupport::RunSpec spec;
   spec.program = "dbserver";
@@ -681,7 +754,9 @@ TEST(DbServerCommandLine, InitOptionsAndFileModes) {
            {}, {"-s", tmp.sub("s")}, {"-D", tmp.sub("data")}, {"-D", tmp.sub("data"), "-p", "70000"},
            {"-D", tmp.sub("data"), "-x"}, {"-D", tmp.sub("nodir"), "-s", tmp.sub("s")},
            {"-D", tmp.sub("data"), "-s", tmp.sub("s"), "-S", "off"}, {"-D", tmp.sub("data"), "-c", "0"},
-           {"-D", tmp.sub("data"), "-t", "-1"}, {"-D", tmp.sub("data"), "-a", "1k"}}) {
+           {"-D", tmp.sub("data"), "-t", "-1"}, {"-D", tmp.sub("data"), "-a", "1k"},
+           {"-D", tmp.sub("data"), "-s", tmp.sub("s"), "-p", "0"},
+           {"-D", tmp.sub("data"), "-s", tmp.sub("s"), "-p", "0", "-A", tmp.sub("badaccess")}}) {
     spec.args = args;
     r = testsupport::run(spec);
     EXPECT_EQ(r.status, 1) << testing::PrintToString(args);
@@ -720,4 +795,11 @@ TEST(DbServerCommandLine, InitOptionsAndFileModes) {
   umask(umaskBefore);
   EXPECT_TRUE(server.stop());
   EXPECT_FALSE(testsupport::fileExists(server.socketPath()));
+
+  // TCP serves the hosts of the access list only.
+  testsupport::writeFile(tmp.sub("access"), "127.0.0.2  # another host\n\n10.0.0.0/8\n");
+  testsupport::DbServer tcp(tmp.sub("tcp"), {.tcp = false, .args = {"-p", "0", "-A", tmp.sub("access")}});
+  ASSERT_TRUE(tcp.start());
+  RawClient stranger(tcp.port());
+  EXPECT_EQ(stranger.frame(), "-1:Access denied\n");
 }
