@@ -4,7 +4,7 @@
 # browser that renders a page of the demo and openssl, which makes the
 # demo's password file (make demo passes it; the test suite needs neither).
 set -e
-want="cmake g++ make libgtest-dev libgmock-dev libsqlite3-dev libre2-dev sqlite3 lighttpd curl util-linux python3-num2words groff-base man-db logrotate"
+want="cmake g++ make libgtest-dev libgmock-dev libsqlite3-dev libre2-dev sqlite3 lighttpd curl util-linux python3-num2words groff-base man-db logrotate systemd"
 if [ "${1:-}" = "--demo" ]; then
   want="$want chromium openssl"
 fi
