@@ -163,18 +163,27 @@ void replaceMonth(const UserConf *user, const char *lang, int year, int month,
   std::string qlang(2 * strlen(lang) + 1, '\0');
   sqlString(lang, qlang.data());
   lockIds("statistic");
-  sqlQuery("DELETE FROM statistic WHERE user='%s' AND date=%04d%02d00", quser.c_str(), year, month);
+  // A step given up (logged by the data layer) ends the replacement: the
+  // month is incomplete then, and the next run replaces it whole.
+  if (sqlQuery("DELETE FROM statistic WHERE user='%s' AND date=%04d%02d00", quser.c_str(), year, month) != 0) {
+    unlockIds("statistic");
+    return;
+  }
   unsigned long id = rows.empty() ? 0 : nextIds("statistic", rows.size());
+  if (!rows.empty() && id == 0) {
+    unlockIds("statistic");
+    return;
+  }
   for (const PricedRow &row : rows) {
     const Service &s = *row.service;
     std::string qname(2 * strlen(s.name) + 1, '\0');
     std::string qgroup(2 * strlen(s.group) + 1, '\0');
     std::string qsname(2 * strlen(s.sname) + 1, '\0');
-    sqlQuery(
-        "INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
-        "(%lu,'%s',%04d%02d00,'%s','%s','%s',%f,'%s',%f)",
-        id++, quser.c_str(), year, month, sqlString(s.name, qname.data()), sqlString(s.group, qgroup.data()),
-        qlang.c_str(), row.amount, sqlString(s.sname, qsname.data()), row.sum);
+    if (sqlQuery("INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
+                 "(%lu,'%s',%04d%02d00,'%s','%s','%s',%f,'%s',%f)",
+                 id++, quser.c_str(), year, month, sqlString(s.name, qname.data()), sqlString(s.group, qgroup.data()),
+                 qlang.c_str(), row.amount, sqlString(s.sname, qsname.data()), row.sum) != 0)
+      break;
   }
   unlockIds("statistic");
 }
@@ -182,6 +191,7 @@ void replaceMonth(const UserConf *user, const char *lang, int year, int month,
 }  // namespace
 
 void storeStatistic(const UserConf *user, FILE *out, int year, int month) {
+  const unsigned long givenUp = sqlGivenUp();
   const char *lang = user->lang[0] ? user->lang : language;
   std::vector<PricedRow> rows;
   setExprTables(counters, nullptr);
@@ -220,6 +230,10 @@ void storeStatistic(const UserConf *user, FILE *out, int year, int month) {
     rows.push_back({&s, amount, sum});
   }
   if (!out) replaceMonth(user, lang, year, month, rows);
+  if (sqlGivenUp() != givenUp) {
+    error("Statements for `%s' were given up: %02d/%04d not stored whole", user->name, month, year);
+    markIncomplete();
+  }
   clearCounters();
   setExprTables(nullptr);
 }

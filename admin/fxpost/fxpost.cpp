@@ -94,7 +94,7 @@ int fxpostMain(int argc, char **argv) {
   initConfig();
   // storeRate takes the id lock of `rates', which would wait for ever.
   if (int problem = checkLockDir()) fatal(1, "Can't use lock directory `%s' (%s)\n", lockDir, strerror(problem));
-  storeRate(currency, rate, date);
+  if (!storeRate(currency, rate, date)) fatal(1, "The rate of %s was not stored (see Logfile)", currency);
   // Said once the rate is stored: a run that ends while it waits for the
   // database must not look done.
   if (!quiet)

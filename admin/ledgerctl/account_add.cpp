@@ -21,8 +21,10 @@ int insertAccount(const char *account, AccountEntry *entry, int flag) {
   // As many decimals as the unit has, so a finer unit is stored as booked.
   const int decimals = std::max(kSumDecimalsMin, unitDecimals(currencyPrecision));
   const unsigned long id = nextId("accounts");
-  sqlQuery("INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (%lu,'%s',%d%02d%02d,%.*f,'%s',%d) ",
-           id, quotedName, static_cast<int>(entry->year), static_cast<int>(entry->month),
-           static_cast<int>(entry->day), decimals, sum, sqlString(entry->comment, nullptr), flag);
-  return 0;
+  if (id == 0) return -1;
+  return sqlQuery("INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (%lu,'%s',%d%02d%02d,%.*f,'%s',%d) ",
+                  id, quotedName, static_cast<int>(entry->year), static_cast<int>(entry->month),
+                  static_cast<int>(entry->day), decimals, sum, sqlString(entry->comment, nullptr), flag) == 0
+             ? 0
+             : -1;
 }

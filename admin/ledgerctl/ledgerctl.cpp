@@ -263,7 +263,10 @@ void bookEntry(const char *name) {
   strnzcpy(entry.comment, userComment(getMessage(commentKey)).c_str(), sizeof entry.comment);
   if (chargeOnce && !mayCharge(user.accname, entry.comment)) return;
   if (doSql) {
-    insertAccount(user.accname, &entry, kEntryOrdinary);
+    if (insertAccount(user.accname, &entry, kEntryOrdinary) != 0) {
+      error("The entry for `%s' was not stored (see above), nothing booked", name);
+      userRefused = true;
+    }
   } else {
     printf(
         "---------------------------------------- %s (%s)\n"

@@ -14,6 +14,6 @@ constexpr int kSumDecimalsMin = 2;
 // lock of the table), the entry's date as YYYYMMDD (a year below 1900 gets
 // 1900 added, in the entry too), its sum rounded to currency-precision with
 // as many decimals as that has (at least kSumDecimalsMin), its comment and
-// the flag. The statement is retried by the SQL data layer until the server
-// takes it. Returns 0.
+// the flag. Returns 0, or -1 when the SQL data layer gave its id or its
+// statement up (logged).
 int insertAccount(const char *account, AccountEntry *entry, int flag);

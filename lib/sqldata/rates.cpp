@@ -144,13 +144,14 @@ double getRate(const char *currency, const Date &date) {
   return 0;
 }
 
-void storeRate(const char *currency, double rate, const Date &date) {
+bool storeRate(const char *currency, double rate, const Date &date) {
   sqlConnect();
   lockIds("rates");
   unsigned long id = nextId("rates");
-  sqlQuery("INSERT INTO rates (id,date,name,rate) VALUES (%lu,%lu,'%s',%.3f)", id,
-           dayNumber(date), sqlQuoted(currency).c_str(), rate);
+  bool done = id != 0 && sqlQuery("INSERT INTO rates (id,date,name,rate) VALUES (%lu,%lu,'%s',%.3f)", id,
+                                    dayNumber(date), sqlQuoted(currency).c_str(), rate) == 0;
   unlockIds("rates");
+  if (!done) return false;
   // The cache gets the value as the table holds it (three decimals), so that
   // it answers what a fresh query would.
   char stored[64];
@@ -158,4 +159,5 @@ void storeRate(const char *currency, double rate, const Date &date) {
   double value = strtod(stored, nullptr);
   for (unsigned i = 0; i < cacheCount; ++i)
     if (sameDay(cache[i], currency, date)) cache[i].rate = value;
+  return true;
 }

@@ -95,8 +95,9 @@ const char *sgroupName(const char *descr, const char *lang) {
     strnzcpy(groupName, kMiscGroup, sizeof groupName);
   else
     snprintf(groupName, sizeof groupName, "s%08lu", id);
-  sqlQuery("INSERT INTO sgroups (id,lang,name,descr) VALUES (%lu,'%s','%s','%s')", id,
-           qlang.c_str(), groupName, qdescr.c_str());
+  if (id != 0)
+    sqlQuery("INSERT INTO sgroups (id,lang,name,descr) VALUES (%lu,'%s','%s','%s')", id, qlang.c_str(), groupName,
+             qdescr.c_str());
   unlockIds("sgroups");
   groupNames[key] = groupName;
   // A row of that name stored before keeps answering (the first row wins).
@@ -134,7 +135,8 @@ const char *snameDescr(const char *name, const char *descr, const char *lang) {
     if (!descr) return name;
     lockIds("snames");
     unsigned long id = nextId("snames");
-    sqlQuery("INSERT INTO snames (id,lang,name,descr) VALUES (%lu,'%s','%s','%s')", id,
+    if (id != 0)
+      sqlQuery("INSERT INTO snames (id,lang,name,descr) VALUES (%lu,'%s','%s','%s')", id,
              qlang.c_str(), qname.c_str(), sqlQuoted(descr).c_str());
     unlockIds("snames");
   }

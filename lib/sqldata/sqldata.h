@@ -5,11 +5,17 @@
 // never calls the mSQL client itself. The connection is opened from the
 // settings sql-server, sql-port, sql-socket and sql-database (default
 // "vovuvuza") by sqlConnect, or by the first sqlQuery, and lives until
-// sqlClose or the end of the process. Every failure of the server or the
-// connection is logged through error() and retried every retry interval (60
-// seconds) without limit, so a program waits for a database that is down
-// instead of ending; a connection lost underneath is opened again (and the
-// database selected again) before the next try. With the interval set to 0
+// sqlClose or the end of the process. A server that cannot be reached is
+// logged through error() and tried again every retry interval (60 seconds)
+// without limit, so a program waits for a database that is down instead of
+// ending; a connection lost underneath is opened again (and the database
+// selected again) at once, then at the interval. A statement whose answer
+// was lost with the connection is sent again only when that cannot store it
+// twice: an INSERT whose row is there is done, one whose key another row
+// holds is given up. A statement the server answered with an error is sent
+// three times at most, a second apart, then given up (logged with the
+// statement and the reason), so that a refusal for good never hangs a
+// program; sqlGivenUp counts them. With the interval set to 0
 // the functions return their failure value at the first failure instead;
 // with a try limit (sqlTryLimit) they give up after that many tries.
 //
@@ -42,9 +48,13 @@ int sqlClose();
 // Formats a statement and sends it whole, connecting first when needed;
 // failures are retried as described above. A statement longer than a request
 // can carry (kMsqlQueryMax) is not sent and not retried: -1 after a warning.
-// 0 accepted; -1 not connected and connecting failed, or refused with
-// retries off.
+// 0 accepted (or found stored after a lost answer); -1 not connected and
+// connecting failed, refused with retries off, or given up.
 int sqlQuery(const char *format, ...) KX_PRINTF(1, 2);
+// How many statements sqlQuery has given up (returned -1 for) in this
+// process: a caller that sent statements for one piece of work compares it
+// before and after to tell whether all of them went through.
+unsigned long sqlGivenUp();
 // The result of the last query, owned by the caller until sqlFreeResult; null
 // when not connected or when the last query left nothing pending.
 MsqlResult *sqlStoreResult();
@@ -89,10 +99,13 @@ int sqlCheckType();
 // in the lock directory; 1 once held.
 int lockIds(const char *table);
 // The next id of table (at most 15 characters); null forgets the cached
-// counter and returns 0. Safe against other processes only under lockIds.
+// counter and returns 0. 0 also when the counter could not be written (the
+// statement given up): no id is handed out then. Safe against other
+// processes only under lockIds.
 unsigned long nextId(const char *table);
 // The first of count (at least 1) new consecutive ids of table, written back
-// with one update. Safe against other processes only under lockIds.
+// with one update; 0 as for nextId. Safe against other processes only under
+// lockIds.
 unsigned long nextIds(const char *table, unsigned long count);
 // Removes the lock of table and forgets its counter when that is the one
 // cached (the counter of another table, whose lock is still held, is kept).
@@ -131,5 +144,6 @@ const char *snameDescr(const char *name, const char *descr, const char *lang);
 // the cache and returns 0.
 double getRate(const char *currency, const Date &date);
 // Stores rate (3 decimals) for currency from date on, under the id lock of
-// `rates', and updates cached entries for that currency and day.
-void storeRate(const char *currency, double rate, const Date &date);
+// `rates', and updates cached entries for that currency and day. false when
+// the row could not be stored (its statement given up, logged).
+bool storeRate(const char *currency, double rate, const Date &date);

@@ -29,8 +29,8 @@ const char *idLockName(char *buf, size_t size, const char *table) {
 }
 
 // Reads the counter of table from `ids' into the cache, making the row when
-// the table has none yet.
-void readCounter(const char *table, const std::string &quoted) {
+// the table has none yet; false when that row could not be made.
+bool readCounter(const char *table, const std::string &quoted) {
   sqlQuery("SELECT tabid FROM ids WHERE tabname='%s'", quoted.c_str());
   MsqlResult *result = sqlStoreResult();
   MsqlRow row = result ? sqlFetchRow(result, 1) : nullptr;
@@ -38,20 +38,29 @@ void readCounter(const char *table, const std::string &quoted) {
     cachedId = strtoul(row[0], nullptr, 10);
   } else {
     cachedId = 0;
-    sqlQuery("INSERT INTO ids (tabname,tabid) VALUES ('%s',%lu)", quoted.c_str(), cachedId);
+    if (sqlQuery("INSERT INTO ids (tabname,tabid) VALUES ('%s',%lu)", quoted.c_str(), cachedId) != 0) {
+      if (result) sqlFreeResult(result);
+      return false;
+    }
   }
   if (result) sqlFreeResult(result);
   strnzcpy(cachedTable, table, sizeof cachedTable);
+  return true;
 }
 
 }  // namespace
 
 unsigned long nextIds(const char *table, unsigned long count) {
   std::string quoted = sqlQuoted(table);
-  if (strcmp(table, cachedTable) != 0) readCounter(table, quoted);
+  if (strcmp(table, cachedTable) != 0 && !readCounter(table, quoted)) return 0;
   const unsigned long first = cachedId + 1;
   cachedId += count;
-  sqlQuery("UPDATE ids SET tabid=%lu WHERE tabname='%s'", cachedId, quoted.c_str());
+  // The ids are handed out only once the counter holds them; a counter not
+  // updated is read again next time.
+  if (sqlQuery("UPDATE ids SET tabid=%lu WHERE tabname='%s'", cachedId, quoted.c_str()) != 0) {
+    cachedTable[0] = '\0';
+    return 0;
+  }
   return first;
 }
 

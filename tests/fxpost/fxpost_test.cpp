@@ -93,6 +93,8 @@ TEST(Fxpost, RunThatStoresNoRateSaysNoRateStored) {
   spec.timeoutSeconds = 2;
   r = testsupport::run(spec);
   EXPECT_EQ(r.status, 128 + SIGKILL);
-  EXPECT_TRUE(r.err.ends_with("Can't connect to sql server local (Can't connect to local MSQL server)\n")) << r.err;
+  EXPECT_TRUE(r.err.ends_with("Can't connect to sql server local (Can't connect to local MSQL server) at " + missing +
+                              ", retrying in 60 s\n"))
+      << r.err;
   EXPECT_EQ(r.err.find("1 USD =="), std::string::npos) << r.err;
 }

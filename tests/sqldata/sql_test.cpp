@@ -98,8 +98,8 @@ TEST(SqlRetry, WaitsForAServerThatComesUpLater) {
   ASSERT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "query 0\nquery 0\nrow x|5\n");
   // Each failed try is logged; the statement reached the server once.
-  EXPECT_GE(occurrences(r.err, "Can't connect to sql server local (Can't connect to local MSQL "
-                               "server)\n"),
+  EXPECT_GE(occurrences(r.err, "Can't connect to sql server local (Can't connect to local MSQL server) at " +
+                                   node.db.socketPath() + ", retrying in 2 s\n"),
             1u);
   EXPECT_EQ(countOf(node.statements(), kInsert), 1u);
 }
@@ -131,8 +131,8 @@ TEST(SqlConnection, FailuresReturnAtOnceWithRetriesOff) {
   // No server at all.
   auto r = node.drive({"retry", "0", "connect", "query", kInsert});
   EXPECT_EQ(r.out, "connect -1\nquery -1\n");
-  EXPECT_EQ(occurrences(r.err, "Can't connect to sql server local (Can't connect to local MSQL "
-                               "server)\n"),
+  EXPECT_EQ(occurrences(r.err, "Can't connect to sql server local (Can't connect to local MSQL server) at " +
+                                   node.db.socketPath() + "\n"),
             2u);
   EXPECT_NE(testsupport::readFile(node.home() + "/Logfile").find(" W Can't connect to sql server"),
             std::string::npos);
