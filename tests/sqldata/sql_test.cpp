@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config.h"
+#include "dropproxy.h"
 #include "sqldata.h"
 #include "sqlnode.h"
 
@@ -197,4 +198,35 @@ TEST(SqlConnection, StatementsTooLongForARequestAreRefusedAtOnce) {
   const std::string refused = "Query of 32766 characters not sent, at most 32765 fit: '" + over.substr(0, 200) + "...'\n";
   EXPECT_NE(r.err.find(refused), std::string::npos) << r.err;
   EXPECT_EQ(countOf(node.statements(), fits), 1u);
+}
+
+// The answer to a writing statement lost after the server carried it out:
+// an INSERT found stored is not sent again, UPDATE and DELETE are (sending
+// them again changes nothing).
+TEST(SqlRetry, LostAnswersOfWritingStatementsNeverDoThemTwice) {
+  Node node;
+  ASSERT_TRUE(node.db.start());
+  const std::string income = "INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (7,'ivan',19980301,100.00,'in',0)";
+  const struct {
+    std::string statement;
+    size_t sent;
+    std::string select, rows;
+  } cases[] = {
+      {kInsert, 1, "SELECT tabname,tabid FROM ids", "row x|5\n"},
+      {income, 1, "SELECT sum FROM accounts WHERE user='ivan'", "row 100.0\n"},
+      {kUpdate, 2, "SELECT tabname,tabid FROM ids", "row x|6\n"},
+      {"DELETE FROM ids WHERE tabname='x'", 2, "SELECT tabname,tabid FROM ids", ""},
+  };
+  int n = 0;
+  for (const auto &c : cases) {
+    testsupport::DropProxy proxy(node.tmp.sub("proxy" + std::to_string(++n)), node.db.socketPath(), 1, 1);
+    ASSERT_TRUE(proxy.start());
+    node.extra = "sql-socket " + proxy.socketPath() + "\n";
+    auto r = node.drive({"retry", "1", "query", c.statement, "select", c.select});
+    EXPECT_EQ(r.out, "query 0\nquery 0\n" + c.rows) << c.statement;
+    EXPECT_EQ(proxy.dropped(), 1) << c.statement;
+    EXPECT_EQ(occurrences(r.err, "Cannot process query '" + c.statement + "' (MSQL server has gone away)\n"), 1u)
+        << r.err;
+    EXPECT_EQ(countOf(node.statements(), c.statement), c.sent) << c.statement;
+  }
 }

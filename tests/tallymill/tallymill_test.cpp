@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <string>
 
+#include "dropproxy.h"
 #include "node.h"
 
 using testsupport::fileExists;
@@ -511,4 +512,45 @@ TEST(Tallymill, MonthlyJobChargesOnlyCompleteMonthsAndNoClosedCustomerThenPutsEv
       << r.err;
   EXPECT_EQ(node.query("SELECT user,sum FROM statistic WHERE user='ann' ORDER BY id"), "ann|10.0\nann|4.0\n");
   EXPECT_EQ(readFile(node.home + "/userbase/ann/mail.st-202403"), "mail_in 5\n");
+}
+
+// Answers lost after the server stored a statement (every fifth writing
+// statement's) change nothing: pricing and charging through such a
+// connection store what an undisturbed run stores, each row once.
+TEST(Tallymill, LostAnswersStoreAndChargeWhatAnUndisturbedRunDoes) {
+  Node plain, lossy;
+  testsupport::DropProxy proxy(lossy.tmp.sub("proxy.sock"), lossy.db.socketPath(), 5);
+  ASSERT_TRUE(proxy.start());
+  lossy.extraConfig = "sql-socket " + proxy.socketPath() + "\n";
+  for (const Node *node : {&plain, &lossy}) {
+    node->file("prices/std.lst", "mail mail_in 2\ndialup dialup_min 0.35\nfee one 3\n");
+    for (int u = 10; u < 40; u++) {
+      std::string name = "u" + std::to_string(u);
+      node->user(name, "prices std.lst\n");
+      node->file("userbase/" + name + "/x.st", "mail_in " + std::to_string(u * 7) + "\ndialup_min " +
+                                                   std::to_string(u * 13) + ".5\n");
+    }
+    auto r = node->tallymill({"-a"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    testsupport::RunSpec charge;
+    charge.program = "ledgerctl";
+    charge.args = {"-T", "2024.4.1", "-a", "statistic", "202403"};
+    r = node->run(charge);
+    ASSERT_EQ(r.status, 0) << r.err;
+  }
+  EXPECT_GE(proxy.dropped(), 20);
+  for (const char *select : {"SELECT id,user,date,name,amount,sum FROM statistic ORDER BY id",
+                             "SELECT id,user,date,sum,cmt,flag FROM accounts ORDER BY id",
+                             "SELECT tabname,tabid FROM ids ORDER BY tabname"})
+    EXPECT_EQ(lossy.query(select), plain.query(select)) << select;
+  EXPECT_EQ(countOf(plain.query("SELECT user FROM accounts"), "\n"), 30);
+
+  // A statement the server refuses for good is given up after a few tries:
+  // the run ends with status 2 instead of waiting for ever.
+  ASSERT_EQ(plain.query("DROP TABLE statistic"), "");
+  auto r = plain.tallymill({"-u", "u10"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_TRUE(endsWith(r.err, "\n1 user priced, 1 with problems (see Logfile)\n")) << r.err;
+  EXPECT_TRUE(has(r.err, "DELETE FROM statistic WHERE user='u10' AND date=20240300' (")) << r.err;
+  EXPECT_TRUE(has(r.err, "): given up\n")) << r.err;
 }

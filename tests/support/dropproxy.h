@@ -1,0 +1,45 @@
+// Test support: a relay between the programs and the stand-in database
+// server that loses answers on purpose. It listens on a UNIX socket of its
+// own and passes frames both ways; after the server has answered every
+// n-th writing statement (INSERT, UPDATE, DELETE) it closes the program's
+// connection instead of passing the answer on, as a server killed between
+// its commit and its answer would.
+//
+//   testsupport::DropProxy proxy(tmp.sub("proxy.sock"), db.socketPath(), 7);
+//   ASSERT_TRUE(proxy.start());
+//   ... "sql-socket " + proxy.socketPath() ...
+#pragma once
+
+#include <atomic>
+#include <string>
+#include <thread>
+
+namespace testsupport {
+
+class DropProxy {
+ public:
+  // every: the answer of every such writing statement is lost (counted over
+  // all connections); limit: at most that many lost, -1 for no limit.
+  DropProxy(const std::string &socketPath, const std::string &serverSocket, int every, int limit = -1);
+  ~DropProxy();  // stops relaying and closes every connection
+  DropProxy(const DropProxy &) = delete;
+  DropProxy &operator=(const DropProxy &) = delete;
+
+  bool start();
+  const std::string &socketPath() const { return path_; }
+  int writes() const { return writes_; }  // writing statements relayed
+  int dropped() const { return dropped_; }
+
+ private:
+  void acceptLoop();
+  void relay(int client);
+
+  std::string path_, server_;
+  int every_, limit_;
+  int listen_ = -1;
+  int stopPipe_[2] = {-1, -1};
+  std::atomic<int> writes_{0}, dropped_{0}, active_{0};
+  std::thread acceptor_;
+};
+
+}  // namespace testsupport
