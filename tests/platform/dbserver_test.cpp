@@ -597,6 +597,7 @@ TEST_F(DbServerTest, RefusesJoinsOverlongValuesAndStatementsPastTheBounds) {
       {"SELECT name FROM sqlite_temp_master", oneTable},
       {"SELECT file FROM pragma_database_list", oneTable},
       {"SELECT name FROM dbstat", oneTable},
+      {"SELECT value FROM json_each", oneTable},
       {"INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (9998,'u',19980301,'9x9x','c',0)",
        "Value for accounts.sum is not a number"},
       {"UPDATE accounts SET sum=cmt WHERE id=1", "Value for accounts.sum is not a number"},
