@@ -139,7 +139,7 @@ int tallymillMain(int argc, char **argv) {
     fputs("One of '-u' or '-a' must be used.\n\n", stderr);
     usage();
   }
-  initConfig();
+  if (const char *fault = initMoneyConfig()) fatal(1, "%s", fault);
   // The name becomes a path in the user base: only a plain user name passes.
   if (user && !isUserDirName(user)) fatal(1, "Bad user name '%s'\n", user);
   if (runYear == 0 || runMonth == 0) readMonthFile();

@@ -415,7 +415,7 @@ int ledgerctlMain(int argc, char **argv) {
     fputs("-a or -uuser must present\n\n", stderr);
     ledgerctlUsage();
   }
-  initConfig();
+  if (const char *fault = initMoneyConfig()) fatal(1, "%s", fault);
   if (dateGiven) checkToday();
 
   // Every operand is checked before the database is reached.

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -138,4 +139,36 @@ TEST_F(Money, TaxIsOnTheRoundedAmountAndRoundedAgain) {
   *taxesValue = 0;
   EXPECT_EQ(withVat(10.4, 1), 10);
   EXPECT_EQ(vatOnly(10.4, 1), 0);
+}
+
+TEST_F(Money, HalvesAsWrittenRoundAwayFromZeroAtEveryUnit) {
+  // Amounts as they are written or stored; products as formulas compute them.
+  struct Row {
+    const char *amount;
+    double unit;
+    const char *rounded;
+  } rows[] = {
+      {"1.005", 0.01, "1.01"},     {"0.285", 0.01, "0.29"},     {"1.015", 0.01, "1.02"},
+      {"1.035", 0.01, "1.04"},     {"9.405", 0.01, "9.41"},     {"2.675", 0.01, "2.68"},
+      {"0.145", 0.01, "0.15"},     {"-1.005", 0.01, "-1.01"},   {"-0.285", 0.01, "-0.29"},
+      {"-1.015", 0.01, "-1.02"},   {"-1.035", 0.01, "-1.04"},   {"-9.405", 0.01, "-9.41"},
+      {"-2.675", 0.01, "-2.68"},   {"-0.145", 0.01, "-0.15"},   {"8.505", 0.01, "8.51"},
+      {"1.0005", 0.001, "1.001"},  {"0.2855", 0.001, "0.286"},  {"-1.0035", 0.001, "-1.004"},
+      {"9.4005", 0.001, "9.401"},  {"0.1445", 0.001, "0.145"},  {"1.025", 0.05, "1.05"},
+      {"0.275", 0.05, "0.30"},     {"-1.075", 0.05, "-1.10"},   {"9.425", 0.05, "9.45"},
+      {"0.5", 1, "1"},             {"2.5", 1, "3"},             {"-1004.5", 1, "-1005"},
+      {"1234567.005", 0.01, "1234567.01"},
+      // Not half-way: as before.
+      {"1.0049999", 0.01, "1.00"}, {"8.504", 0.01, "8.50"},     {"-0.2849", 0.01, "-0.28"},
+      {"1.0004", 0.001, "1.000"},  {"1.0749", 0.05, "1.05"},    {"2.4999", 1, "2"},
+      {"1234567.004999", 0.01, "1234567.00"},
+  };
+  for (const Row &r : rows) {
+    const double x = strtod(r.amount, nullptr);
+    EXPECT_EQ(fmt(x, r.unit), r.rounded) << r.amount << " at " << r.unit;
+    EXPECT_EQ(roundTo(x, r.unit), strtod(r.rounded, nullptr)) << r.amount << " at " << r.unit;
+  }
+  EXPECT_EQ(fmt(2.3 * 0.45, 0.01), "1.04");
+  EXPECT_EQ(fmt(20.9 * 0.45, 0.01), "9.41");
+  EXPECT_EQ(fmt(-20.9 * 0.45, 0.01), "-9.41");
 }
