@@ -158,10 +158,11 @@ int tallymillMain(int argc, char **argv) {
     if (!priceUser(user)) fatal(1, "Can't get user configuration for '%s'\n", user);
   } else {
     forEachUser(convertUser);
+    usersNotRead += leftOutUserDirs();
   }
   sqlClose();
-  if (usersIncomplete == 0) return 0;
-  error("%u %s priced, %u with problems (see Logfile)", usersPriced, usersPriced == 1 ? "user" : "users",
-        usersIncomplete);
+  if (usersIncomplete == 0 && usersNotRead == 0) return 0;
+  error("%u %s priced, %u with problems, %u not read (see Logfile)", usersPriced,
+        usersPriced == 1 ? "user" : "users", usersIncomplete, usersNotRead);
   return 2;
 }

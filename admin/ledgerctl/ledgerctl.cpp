@@ -312,7 +312,8 @@ void bookPass(UserCallback booking) {
   if (allUsers) forEachUser(booking);
   else booking(oneUser);
   if (doSql) unlockIds("accounts");
-  walkIncomplete = walkIncomplete || (allUsers && userRefused);
+  // A customer folder the walk left out is a customer not booked.
+  walkIncomplete = walkIncomplete || (allUsers && (userRefused || leftOutUserDirs() > 0));
   if (!allUsers && userRefused) {
     sqlClose();
     exit(1);
