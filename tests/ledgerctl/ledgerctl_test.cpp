@@ -269,10 +269,11 @@ TEST(Ledgerctl, PrintsEntriesWithoutWritingAndChecksTheMonthFormat) {
   auto r = node.run({"-n", "-u", "anton", "income", "5", "payment"}, "", kOnce + " >/dev/full");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Can't write the entries\n");
-  // Every user read, but a customer folder left out: the walk ends with 2.
+  // Every user read, but a customer folder left out: the walks (the sum and
+  // the VAT) end with 2 and name it once.
   node.file("userbase/b/bob/user.cf", "postmaster p@n\nprices std.lst\n");
   testsupport::makeDirs(node.home + "/userbase/a/o brien");
-  r = node.run({"-n", "-a", "income", "5", "payment"});
+  r = node.run({"-n", "-a", "income", "5", "payment", "v"});
   EXPECT_EQ(r.status, 2);
   EXPECT_EQ(r.err, "`o brien' is not a user name: only letters, digits, - and _\n");
   // Nothing written, no id drawn.

@@ -470,35 +470,26 @@ TEST_F(Reports, LoadWithTheDatabaseKilledAndRestarted) {
   EXPECT_EQ(web.children(), 0);
 }
 
-// The sample node's page of what is owed: the sum to pay with VAT, an
-// advance, and a balance of 0 as settled.
+// The sample node's page of what is owed (without its head and foot): the
+// sum to pay with VAT, a balance of 0 as settled.
 TEST_F(Reports, SampleOwePageAsksTheSumWithVatAndShowsZeroAsSettled) {
-  const std::string sample = testsupport::sourcePath("examples/node/forms/");
-  for (const char *name : {"head.en.html", "foot.en.html", "style.html"})
-    site_.file(std::string("forms/") + name, testsupport::readFile(sample + name));
-  const std::string form = testsupport::readFile(sample + "total.en.html");
-  const std::string head = "<H2>What you owe</H2>\n<P>Your balance less this month's charges, without VAT: <B>";
+  const std::string form = testsupport::readFile(testsupport::sourcePath("examples/node/forms/total.en.html"));
+  const std::string head = "\n<H2>What you owe</H2>\n<P>Your balance less this month's charges, without VAT: <B>";
   const struct {
-    std::string date, shown;
+    std::string date, shown, settings = "";
   } cases[] = {
       // 92.24 paid less 390.00 charged in May: 297.76, and 20 % on it.
       {"1998.5.10", head + "-297.76 roubles</B></P>\n\n<P CLASS=due>To pay, with VAT: <B>357.31 roubles</B><BR>\n"
-                           "Three hundred fifty seven roubles 31 kopecks</P>\n\n"},
-      {"1998.3.10", head + "100.00 roubles</B></P>\n\n\n<P CLASS=ok>Paid in advance, with VAT: <B>120.00 roubles</B><BR>\n"
-                           "One hundred twenty roubles 00 kopecks</P>\n\n\n"},
-      {"1998.2.10", head + "0.00 roubles</B></P>\n\n\n<P CLASS=ok>Settled: nothing to pay.</P>\n\n\n"},
+                           "Three hundred fifty seven roubles 31 kopecks</P>\n\n\n"},
+      {"1998.2.10", head + "0.00 roubles</B></P>\n\n\n<P CLASS=ok>Settled: nothing to pay.</P>\n\n\n\n"},
+      // A VAT rate the node cannot have meant: no sum is shown, the request fails.
+      {"1998.5.10", "<center><table border=3><tr><th>\nThe service is unavailable, try again later</tr></table></center><p>\n",
+       "taxes 18\n"},
   };
   for (const auto &c : cases) {
+    site_.settings += c.settings;
     auto r = site_.page(form, {"date=" + c.date});
-    EXPECT_EQ(r.status, 0) << c.date;
-    std::string page = r.out.substr(r.out.find("<H2>"));
-    EXPECT_EQ(page.substr(0, page.find("<HR>")), c.shown) << c.date;
+    EXPECT_EQ(r.status, c.settings.empty() ? 0 : 1) << c.date;
+    EXPECT_EQ(r.out, kPageHeader + c.shown) << c.date;
   }
-  // A VAT rate the node cannot have meant: no sum is shown, the request fails.
-  site_.settings += "taxes 18\n";
-  auto r = site_.page(form, {kOn});
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, kPageHeader + std::string("<center><table border=3><tr><th>\nThe service is unavailable, try "
-                                             "again later</tr></table></center><p>\n"));
-  EXPECT_TRUE(r.err.ends_with(": `18' is not a fraction from 0 to below 1\n")) << r.err;
 }

@@ -6,7 +6,7 @@
 //   -d level  debug-level before start-up (shows the resource-limit traces)
 //   -u id     switch group and user id to id before start-up
 //   -2        call initConfig a second time
-//   -c        start as a program that computes money: a money fault ends it
+//   -c        start-up as a program that computes money (last option)
 // Actions (after start-up, in order):
 //   -m key        print getMessage(key)
 //   -M lang:key   print getMessage(key, lang)
@@ -81,7 +81,6 @@ const char *splitAt(const char *arg, std::string *head) {
 int main(int argc, char **argv) {
   std::vector<std::pair<int, const char *>> actions;
   bool twice = false;
-  bool money = false;
   int opt;
   while ((opt = getopt(argc, argv, "d:u:2cm:M:s:e:f:l:D:p:")) != -1) {
     switch (opt) {
@@ -100,7 +99,7 @@ int main(int argc, char **argv) {
         twice = true;
         break;
       case 'c':
-        money = true;
+        if (const char *fault = initMoneyConfig()) fatal(1, "%s", fault);
         break;
       case '?':
         fputs("usage: configdump [-d level] [-u id] [-2] [-c] [action ...]\n", stderr);
@@ -108,9 +107,6 @@ int main(int argc, char **argv) {
       default:
         actions.emplace_back(opt, optarg);
     }
-  }
-  if (money) {
-    if (const char *fault = initMoneyConfig()) fatal(1, "%s", fault);
   }
   initConfig();
   if (twice) initConfig();
