@@ -6,8 +6,8 @@
 #include <string>
 
 #include "config.h"
-#include "misc.h"
 #include "memory.h"
+#include "misc.h"
 #include "userbase.h"
 
 namespace {
