@@ -15,6 +15,7 @@
 
 unsigned usersPriced;
 unsigned usersIncomplete;
+unsigned usersNotRead;
 
 namespace {
 
@@ -113,23 +114,29 @@ void readStatFile(FILE *stream, const char *name) {
   char line[kLineMax];
   char **words = nullptr;
   int count = 0;
+  unsigned number = 0;  // of the logical line
   while (readstring(line, sizeof line, stream)) {
+    ++number;
     count = 0;
     sepwords(&words, &count, line, 1);
     if (count == 0 || words[0][0] == '#') continue;
+    if (count == 1) {
+      // "dialup_min=1234.5": whatever it meant, no counter can be read from
+      // it, and the month would be priced short without a word.
+      error("Bad counter line %u in %s: `%s' is not a name and a value", number, name, words[0]);
+      markIncomplete();
+      continue;
+    }
     if (strcmp(words[0], kWildcard) == 0) {
       // In the counter table "*" stands for every counter a formula names.
       error("Counter named `%s' ignored", kWildcard);
       continue;
     }
-    // A line holding only a name counts as 0; a value is read as far as it
-    // is a number ("234,5" counts 234), with a warning.
-    double value = 0;
-    if (count > 1) {
-      const char *end;
-      value = decimalNumber(words[1], &end);
-      if (*end) error("Bad counter value `%s' for `%s' in %s, %g counted", words[1], words[0], name, value);
-    }
+    // A value is read as far as it is a number ("234,5" counts 234), with a
+    // warning.
+    const char *end;
+    const double value = decimalNumber(words[1], &end);
+    if (*end) error("Bad counter value `%s' for `%s' in %s, %g counted", words[1], words[0], name, value);
     addCounter(words[0], value);
   }
   memRealloc(words, 0);
@@ -244,15 +251,15 @@ bool convertUser(const char *user) {
 }
 
 bool priceUser(const char *user) {
-  ++usersPriced;
   incomplete = false;
   UserConf conf;
   userInit(&conf);
   if (!getUserConf(&conf, user)) {
     userClear(&conf);
-    ++usersIncomplete;
+    ++usersNotRead;
     return false;
   }
+  ++usersPriced;
   debug(1, "Username: %s\n", user);
   readPriceLists(&conf);
   debug(1, "Price lists read..\n");

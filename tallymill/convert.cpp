@@ -139,7 +139,7 @@ int tallymillMain(int argc, char **argv) {
     fputs("One of '-u' or '-a' must be used.\n\n", stderr);
     usage();
   }
-  initConfig();
+  if (const char *fault = initMoneyConfig()) fatal(1, "%s", fault);
   // The name becomes a path in the user base: only a plain user name passes.
   if (user && !isUserDirName(user)) fatal(1, "Bad user name '%s'\n", user);
   if (runYear == 0 || runMonth == 0) readMonthFile();
@@ -158,10 +158,11 @@ int tallymillMain(int argc, char **argv) {
     if (!priceUser(user)) fatal(1, "Can't get user configuration for '%s'\n", user);
   } else {
     forEachUser(convertUser);
+    usersNotRead += leftOutUserDirs();
   }
   sqlClose();
-  if (usersIncomplete == 0) return 0;
-  error("%u %s priced, %u with problems (see Logfile)", usersPriced, usersPriced == 1 ? "user" : "users",
-        usersIncomplete);
+  if (usersIncomplete == 0 && usersNotRead == 0) return 0;
+  error("%u %s priced, %u with problems, %u not read (see Logfile)", usersPriced,
+        usersPriced == 1 ? "user" : "users", usersIncomplete, usersNotRead);
   return 2;
 }

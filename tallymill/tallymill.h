@@ -33,13 +33,15 @@ struct Service {
 extern Service *services;
 extern unsigned serviceCount;
 
-// The users of the run: how many were priced (or tried), and how many of
-// them were priced incompletely (user.cf unreadable, a price list unopenable
-// or none at all, a price line refused, a formula that failed, a counter file
-// unreadable, a foreign currency without a rate). Each problem was reported
-// through error; such a run ends with status 2.
+// The users of the run: how many were priced, how many of them incompletely
+// (a price list unopenable or none at all, a price line refused, a formula
+// that failed, a counter file unreadable or a line of it refused, a foreign
+// currency without a rate), and how many customers were not read at all
+// (user.cf unreadable, or a folder the walk left out). Each problem was
+// reported through error; such a run ends with status 2.
 extern unsigned usersPriced;
 extern unsigned usersIncomplete;
+extern unsigned usersNotRead;
 // Marks the month of the user being priced as incomplete.
 void markIncomplete();
 

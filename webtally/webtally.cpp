@@ -61,13 +61,20 @@ void runForm(const char *form, const char *user) {
 }
 
 int webtallyMain() {
-  initConfig();
+  const char *moneyFault = initMoneyConfig();
   // Every directive of a form stands between two "@", whatever the
   // configuration says.
   storeConfigString(&cmdDelimiters, "@@", nullptr);
   sqlRetry(kDatabaseRetrySeconds);
   sqlTryLimit(kDatabaseTries, kDatabaseIoSeconds, databaseUnavailable);
   fputs(kHeader, stdout);
+  if (moneyFault) {
+    // No page shows a sum computed with a VAT rate or unit the node did not
+    // mean: the request fails as when the database is away.
+    error("%s", moneyFault);
+    htmlBox("%s", getMessage("db_unavailable"));
+    exit(1);
+  }
 
   FormTable forms;
   loadForms(&forms, nullptr);

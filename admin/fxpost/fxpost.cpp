@@ -91,7 +91,7 @@ int fxpostMain(int argc, char **argv) {
     fatal(1, "Bad date given - %u/%02u/%u", static_cast<unsigned>(date.day),
           static_cast<unsigned>(date.month), static_cast<unsigned>(date.year));
 
-  initConfig();
+  if (const char *fault = initMoneyConfig()) fatal(1, "%s", fault);
   // storeRate takes the id lock of `rates', which would wait for ever.
   if (int problem = checkLockDir()) fatal(1, "Can't use lock directory `%s' (%s)\n", lockDir, strerror(problem));
   if (!storeRate(currency, rate, date)) fatal(1, "The rate of %s was not stored (see Logfile)", currency);

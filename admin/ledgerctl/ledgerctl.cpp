@@ -312,7 +312,8 @@ void bookPass(UserCallback booking) {
   if (allUsers) forEachUser(booking);
   else booking(oneUser);
   if (doSql) unlockIds("accounts");
-  walkIncomplete = walkIncomplete || (allUsers && userRefused);
+  // A customer folder the walk left out is a customer not booked.
+  walkIncomplete = walkIncomplete || (allUsers && (userRefused || leftOutUserDirs() > 0));
   if (!allUsers && userRefused) {
     sqlClose();
     exit(1);
@@ -415,7 +416,7 @@ int ledgerctlMain(int argc, char **argv) {
     fputs("-a or -uuser must present\n\n", stderr);
     ledgerctlUsage();
   }
-  initConfig();
+  if (const char *fault = initMoneyConfig()) fatal(1, "%s", fault);
   if (dateGiven) checkToday();
 
   // Every operand is checked before the database is reached.

@@ -71,7 +71,7 @@ int rollcallMain(int argc, char **argv) {
       if (!isUserDirName(argv[i])) fatal(1, "Bad user name '%s'", argv[i]);
     for (int i = optind; i < argc; ++i) showUser(argv[i]);
   } else {
-    // The walk reports nothing of its own: a base it cannot read looks empty.
+    // The walk says nothing of a base it cannot read: it looks empty.
     DIR *base = opendir(userBase);
     if (!base) fatal(1, "Can't open user base `%s'", userBase);
     closedir(base);

@@ -88,6 +88,22 @@ const char *configPath = kMainConfig;
 
 bool initDone = false;
 
+// The line of the configuration file being read (1 for the first), named in
+// the faults of the money settings.
+int configLine = 0;
+
+// A money setting that could not be read or lies outside sense: the text
+// saying so (empty when the setting is sound) and what replaces it in a
+// program that computes no money. The last line of a key decides.
+struct MoneyFault {
+  std::string text;
+  double fallback;
+};
+MoneyFault taxesFault{"", 0.2};
+MoneyFault precisionFault{"", 1.0};
+// Set by initMoneyConfig: the faults are the caller's to report, not warned.
+bool moneyRequired = false;
+
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
 // Sets the soft limit from the hard one: 90 % of it (tenthOff) or the smaller
@@ -141,6 +157,36 @@ void warnLooseNumber(const ConfigKey &row, const char *value, const char *end, c
   if (*value && *end) error("Bad number `%s' for `%s' in %s, read as %s", value, row.key, configPath, used);
 }
 
+// Checks a value of `taxes` or `currency-precision` as read (v, with end after
+// the number): a sum computed with a value that is not what the node meant is
+// wrong, so such a value is a fault of its own rather than a loose number.
+void checkMoneyValue(const ConfigKey &row, const char *value, const char *end, double v) {
+  const bool taxes = row.target == taxesValue;
+  MoneyFault &fault = taxes ? taxesFault : precisionFault;
+  const char *why = nullptr;
+  if (!*value || *end || !std::isfinite(v))
+    why = "is not a number";
+  else if (taxes && (v < 0 || v >= 1))
+    why = "is not a fraction from 0 to below 1";
+  else if (!taxes && (v <= 0 || v > kMaxCurrencyPrecision))
+    why = "is not a step above 0 and at most 1000";
+  fault.text.clear();
+  if (!why) return;
+  char *text = strprintf("Bad `%s' in %s line %d: `%s' %s", row.key, configPath, configLine, value, why);
+  fault.text = text;
+  memRealloc(text, 0);
+}
+
+bool isMoneyKey(const ConfigKey &row) { return row.target == taxesValue || row.target == &currencyPrecision; }
+
+// A money fault of a program that computes no money: warned, and the
+// setting replaced.
+void replaceFaulty(const MoneyFault &fault, double *setting) {
+  if (fault.text.empty()) return;
+  *setting = fault.fallback;
+  if (!moneyRequired) error("%s; %g used", fault.text.c_str(), fault.fallback);
+}
+
 void storeValue(const ConfigKey &row, const char *value) {
   char used[32];
   char *end;
@@ -175,6 +221,10 @@ void storeValue(const ConfigKey &row, const char *value) {
         end = const_cast<char *>(value);
       }
       *static_cast<double *>(row.target) = v;
+      if (isMoneyKey(row)) {
+        checkMoneyValue(row, value, end, v);
+        break;
+      }
       snprintf(used, sizeof used, "%g", v);
       warnLooseNumber(row, value, end, used);
       break;
@@ -224,7 +274,12 @@ void storeConfigString(char **setting, const char *text, const char *suffix) {
 
 bool readConfigLines(FILE *file, std::string *badLine) {
   char buf[2048];
+  bool lineEnded = true;
   while (fgets(buf, sizeof buf, file)) {
+    // A piece of an overlong line is read as a line of its own but keeps the
+    // number of the line it is part of.
+    if (lineEnded) ++configLine;
+    lineEnded = strchr(buf, '\n') != nullptr;
     char *line = buf;
     while (isBlank(*line)) ++line;
     if (!*line || *line == '\n' || *line == '#') continue;
@@ -266,6 +321,7 @@ FILE *openConfig(const char *path, int *reason) {
 void readConfig() {
   int mainReason = 0, oldReason = 0;
   configPath = kMainConfig;
+  configLine = 0;
   FILE *f = openConfig(kMainConfig, &mainReason);
   if (!f) {
     configPath = kOldConfig;
@@ -348,12 +404,9 @@ int checkConfig() {
     std::string v = copyOf(mailer);
     storeConfigString(&mailer, v.c_str(), " ");
   }
-  if (*taxesValue < 0 || *taxesValue >= 1) {
-    error("Bad `taxes' %g in %s, 0.2 used: the rate is a fraction from 0 to below 1", *taxesValue,
-          configPath);
-    *taxesValue = 0.2;
-  }
-  if (currencyPrecision <= 0) currencyPrecision = 1.0;
+  // Values outside sense were found where they were read (checkMoneyValue).
+  replaceFaulty(taxesFault, taxesValue);
+  replaceFaulty(precisionFault, &currencyPrecision);
   if (transientPrecision > currencyPrecision) transientPrecision = currencyPrecision / 100;
   defaultTo(&currencyName, "currency");
   defaultTo(&currencyHundredth, "currency_h");
@@ -379,6 +432,14 @@ int checkConfig() {
     }
   }
   return 0;
+}
+
+const char *initMoneyConfig() {
+  moneyRequired = true;
+  initConfig();
+  if (!taxesFault.text.empty()) return taxesFault.text.c_str();
+  if (!precisionFault.text.empty()) return precisionFault.text.c_str();
+  return nullptr;
 }
 
 void initConfig() {

@@ -89,6 +89,15 @@ extern double transientPrecision;  // transient-precision
 
 // The start-up routine; see the file comment.
 void initConfig();
+// A `currency-precision` above this is no unit of money but a typing error.
+constexpr double kMaxCurrencyPrecision = 1000;
+// initConfig for a program that computes money. A `taxes` that is not a
+// fraction from 0 to below 1, or a `currency-precision` that is not above 0
+// and at most kMaxCurrencyPrecision, or either that is not a number, is not
+// replaced with a warning as in other programs: the text naming the file,
+// the line and the value is returned (valid for the rest of the process) and
+// the caller ends the run with it. Null when both are sound.
+const char *initMoneyConfig();
 // Reads the main configuration file into the settings; ends the process with
 // status 1 (after the "**" lines and a pause of 5 seconds) when there is none.
 void readConfig();

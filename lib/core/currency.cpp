@@ -1,5 +1,6 @@
 #include "currency.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -13,6 +14,13 @@ namespace {
 
 // A unit has at most 9 decimal places: the scale factor stops at 10^9.
 constexpr int kMaxScaleSteps = 9;
+
+// How near to a half, relative to the amount counted in units, a fraction
+// must be to count as the half: about 450 rounding errors of a double, yet
+// far below the sixth decimal at which amounts are stored. It never exceeds
+// a thousandth of a unit, so huge amounts keep their binary rounding.
+constexpr double kHalfTolerance = 1e-13;
+constexpr double kHalfToleranceMax = 1e-3;
 
 // Scales unit by powers of ten until it is integral (at most 9 steps); returns
 // the number of steps and leaves the scaled unit and its factor.
@@ -51,8 +59,19 @@ double roundTo(double x, double unit) {
   }
   double factor;
   scaleUnit(&unit, &factor);
-  double scaled = x * factor;
-  double r = sign * (std::floor((scaled + unit / 2) / unit) * unit / factor);
+  // A unit that became integral is taken as that integer: 0.05 scales to
+  // 5.000000000000001, which would leak into every result.
+  if (unit >= 1 && nearlyEqual(unit, std::round(unit))) unit = std::round(unit);
+  // The amount counted in units. Half-way is decided on the decimal amount:
+  // 1.005 is 100.49999999999999 hundredths in binary but half-way as written,
+  // and the products and sums of such amounts carry a few more such errors.
+  // A fraction less than kHalfTolerance of the whole count away from a half
+  // is taken as the half; a real difference in a money amount is far greater.
+  const double units = x * factor / unit;
+  double whole = std::floor(units);
+  const double tolerance = std::min(kHalfTolerance * std::max(units, 1.0), kHalfToleranceMax);
+  if (units - whole >= 0.5 - tolerance) whole += 1;
+  double r = sign * (whole * unit / factor);
   // A negative amount that rounds to zero gives zero, not minus zero.
   return r == 0 ? 0.0 : r;
 }

@@ -7,6 +7,7 @@
 
 #include "config.h"
 #include "memory.h"
+#include "misc.h"
 #include "userbase.h"
 
 namespace {
@@ -15,7 +16,30 @@ namespace {
 struct NameList {
   UserList names = nullptr;
   unsigned count = 0;
+  unsigned leftOut = 0;  // customer folders that are no user
 };
+
+// Folders left out by the last walk, and whether a walk of this process has
+// reported them already: a run that walks twice says it once.
+unsigned lastLeftOut = 0;
+bool leftOutReported = false;
+
+// Why a folder that looks like a customer's is no user.
+enum class LeftOut { BAD_NAME, NO_USER_CF_FILE };
+
+// Counts such a folder, and says so on the first walk of the process.
+void leaveOut(NameList *list, LeftOut why, const char *name) {
+  ++list->leftOut;
+  if (leftOutReported) return;
+  if (why == LeftOut::BAD_NAME)
+    error("`%s' is not a user name: only letters, digits, - and _", name);
+  else
+    error("user.cf of `%s' is not a file", name);
+}
+
+// Every entry but the hidden ones (".", ".." and every name beginning with a
+// dot), which are no customer's and are passed over without a word.
+int notHidden(const struct dirent *entry) { return entry->d_name[0] != '.'; }
 
 // ASCII only, whatever the locale.
 bool isNameChar(char c) {
@@ -38,6 +62,11 @@ bool isRegularFile(const std::string &path) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
+bool exists(const std::string &path) {
+  struct stat st;
+  return lstat(path.c_str(), &st) == 0;
+}
+
 void append(NameList *list, const char *name) {
   if (list->count % 10 == 0) {
     list->names = static_cast<UserList>(
@@ -54,12 +83,18 @@ void scanUserDir(NameList *list, std::string &path, std::string &prefix) {
   struct stat st;
   const bool index = stat((path + ".alpha").c_str(), &st) == 0;
   struct dirent **entries = nullptr;
-  int n = scandir(path.c_str(), &entries, isUserDirName, byName);
+  int n = scandir(path.c_str(), &entries, notHidden, byName);
   if (n < 0) return;  // unreadable: skipped silently
   for (int i = 0; i < n; ++i) {
     const char *name = entries[i]->d_name;
     path.resize(end);
     path += name;
+    if (!isUserDirName(entries[i])) {
+      // Never a user nor an index level; other entries than folders are no
+      // customer's.
+      if (isDirectory(path)) leaveOut(list, LeftOut::BAD_NAME, name);
+      continue;
+    }
     if (index) {
       // Only the next longer prefix counts here.
       if (strlen(name) != prefix.size() + 1 || strncmp(name, prefix.c_str(), prefix.size()) != 0)
@@ -72,7 +107,10 @@ void scanUserDir(NameList *list, std::string &path, std::string &prefix) {
     } else {
       if (!isDirectory(path)) continue;
       path += "/user.cf";
-      if (isRegularFile(path)) append(list, name);
+      if (isRegularFile(path))
+        append(list, name);
+      else if (exists(path))
+        leaveOut(list, LeftOut::NO_USER_CF_FILE, name);
     }
   }
   path.resize(end);
@@ -100,6 +138,8 @@ bool getUserList(UserList *list, unsigned *count) {
   path += '/';
   std::string prefix;
   scanUserDir(&found, path, prefix);
+  lastLeftOut = found.leftOut;
+  leftOutReported = true;
   if (found.count == 0) return false;
   *list = found.names;
   *count = found.count;
@@ -110,6 +150,8 @@ void freeUserList(UserList list, unsigned count) {
   for (unsigned i = 0; i < count; ++i) memRealloc(list[i], 0);
   memRealloc(list, 0);
 }
+
+unsigned leftOutUserDirs() { return lastLeftOut; }
 
 bool forEachUser(UserCallback callback) {
   UserList list;

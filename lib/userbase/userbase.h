@@ -58,7 +58,7 @@ const char *userPath(const char *user, const char *file);
 // 1 when name is not empty and made only of ASCII letters, digits, '-' and
 // '_' (so never "." or ".." and never holding "/"), else 0.
 int isUserDirName(const char *name);
-// The same test on a directory entry's name; the scandir filter of the walk.
+// The same test on a directory entry's name: the walk's test for names.
 int isUserDirName(const struct dirent *entry);
 
 // Walks the whole base and stores the names found (depth first; within a
@@ -66,6 +66,13 @@ int isUserDirName(const struct dirent *entry);
 // one user was found; false when none was, or the root cannot be read: then
 // *list is null and *count 0 and nothing is allocated.
 bool getUserList(UserList *list, unsigned *count);
+// The customer folders that the last getUserList (or forEachUser) left out:
+// a folder whose name holds another character than letters, digits, '-' and
+// '_' (one beginning with a dot is hidden and not counted), and a folder whose
+// user.cf is there but no regular file. The first walk of a process says
+// which and why through error (Logfile and standard error); later walks only
+// count them.
+unsigned leftOutUserDirs();
 // Frees the count names of list and then the array.
 void freeUserList(UserList list, unsigned count);
 // Calls callback with each user name in the order of getUserList. False when

@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <sstream>
 #include <string>
 
 #include "config.h"
@@ -138,4 +140,25 @@ TEST_F(Money, TaxIsOnTheRoundedAmountAndRoundedAgain) {
   *taxesValue = 0;
   EXPECT_EQ(withVat(10.4, 1), 10);
   EXPECT_EQ(vatOnly(10.4, 1), 0);
+}
+
+TEST_F(Money, HalvesAsWrittenRoundAwayFromZeroAtEveryUnit) {
+  // Per unit, amounts as written and what they round to: half-way ones and
+  // their negatives, then ones that are not half-way.
+  const std::pair<double, std::string> rows[] = {
+      {0.01, "1.005 1.01 0.285 0.29 1.015 1.02 1.035 1.04 9.405 9.41 2.675 2.68 0.145 0.15 -1.005 -1.01 -0.285 -0.29 "
+             "-1.015 -1.02 -1.035 -1.04 -9.405 -9.41 -2.675 -2.68 -0.145 -0.15 8.505 8.51 1234567.005 1234567.01 "
+             "1.0049999 1.00 -0.2849 -0.28 1234567.004999 1234567.00"},
+      {0.001, "1.0005 1.001 -0.2855 -0.286 9.4005 9.401 1.0004 1.000"},
+      {0.05, "1.025 1.05 -0.275 -0.30 9.425 9.45 1.0749 1.05"},
+      {1, "0.5 1 -2.5 -3 1004.5 1005 2.4999 2"},
+  };
+  for (const auto &[unit, amounts] : rows) {
+    std::istringstream in(amounts);
+    std::string amount, rounded;
+    while (in >> amount >> rounded) EXPECT_EQ(fmt(strtod(amount.c_str(), nullptr), unit), rounded) << amount;
+  }
+  // Products as formulas compute them.
+  EXPECT_EQ(fmt(2.3 * 0.45, 0.01), "1.04");
+  EXPECT_EQ(fmt(-20.9 * 0.45, 0.01), "-9.41");
 }

@@ -139,26 +139,35 @@ TEST(Startup, OldConfigurationNameIsReadWhenTheMainOneIsMissingAndNotOtherwise) 
 
 TEST(Startup, LooseNumbersAndTaxesAreWarnedNamingTheFile) {
   TempDir home;
-  const std::string main = "/etc/korvix-1.3.conf";
-  // A line of the file, its warnings, and what its setting is read as.
+  const std::string main = "/etc/korvix-1.3.conf", step = "' is not a step above 0 and at most 1000; 1 used\n";
+  // A line of the file (line 3), its warnings, and what its setting is read
+  // as; a program that computes money (-c) ends instead on a money setting,
+  // with the warning's text up to "; ... used".
   const struct {
     std::string line, err, value;
+    bool refused = false;
     std::string file = "korvix-1.3.conf";
   } cases[] = {
-      {"taxes 18\n", "Bad `taxes' 18 in " + main + ", 0.2 used: the rate is a fraction from 0 to below 1\n", "0.2"},
-      {"currency-precision 0,01\n", "Bad number `0,01' for `currency-precision' in " + main + ", read as 0\n", "1"},
+      {"taxes 18\n", "Bad `taxes' in " + main + " line 3: `18' is not a fraction from 0 to below 1; 0.2 used\n", "0.2",
+       true},
+      {"currency-precision 0,01\n", "Bad `currency-precision' in " + main + " line 3: `0,01' is not a number; 1 used\n",
+       "1", true},
+      {"currency-precision 0\n", "Bad `currency-precision' in " + main + " line 3: `0" + step, "1", true},
+      {"currency-precision 1001\n", "Bad `currency-precision' in " + main + " line 3: `1001" + step, "1", true},
+      {"taxes 7\ntaxes 0.18\n", "", "0.18"},
       {"debug-level 2x\n", "Bad number `2x' for `debug-level' in " + main + ", read as 2\n", "2"},
       {"transient-precision nan\n", "Bad number `nan' for `transient-precision' in " + main + ", read as 0\n", "0.01"},
-      {"taxes 1,5\n",
-       "Bad number `1,5' for `taxes' in /etc/korvix.conf, read as 1\n"
-       "Bad `taxes' 1 in /etc/korvix.conf, 0.2 used: the rate is a fraction from 0 to below 1\n",
-       "0.2", "korvix.conf"},
+      {"taxes 1,5\n", "Bad `taxes' in /etc/korvix.conf line 3: `1,5' is not a number; 0.2 used\n", "0.2", true,
+       "korvix.conf"},
   };
   for (const auto &c : cases) {
     Dump d = dump(configIn(home, c.line), {}, "", c.file);
     EXPECT_EQ(d.run.status, 0) << c.line;
     EXPECT_EQ(d.run.err, c.err) << c.line;
     EXPECT_EQ(d[c.line.substr(0, c.line.find(' '))], c.value) << c.line;
+    Dump m = dump(configIn(home, c.line), {"-c"}, "", c.file);
+    EXPECT_EQ(m.run.status, c.refused ? 1 : 0) << c.line;
+    EXPECT_EQ(m.run.err, c.refused ? c.err.substr(0, c.err.rfind(';')) + "\n" : c.err) << c.line;
   }
 }
 

@@ -134,6 +134,7 @@ TEST(Ledgerctl, RefusesBadCommandLinesWithStatusOneAndBooksNothing) {
       {{"-T", "2024.2.30", "-a", "income", "1", "c"}, "Bad date given - 30/02/2024\n"},
       {{"-T", "69.12.31", "-a", "income", "1", "c"}, "Bad date given - 31/12/1969\n"},
       {{"-a", "income", "1", "c"}, "Can't open user base `/none'\n", "userbase-dir /none\n"},
+      {{"-a", "income", "1", "c"}, ": `18' is not a fraction from 0 to below 1\n", "taxes 18\n"},
       {{"-a", "income", "1", "c"}, "Can't use lock directory `/none' (No such file or directory)\n",
        "lock-dir /none\n"},
   };
@@ -268,6 +269,13 @@ TEST(Ledgerctl, PrintsEntriesWithoutWritingAndChecksTheMonthFormat) {
   auto r = node.run({"-n", "-u", "anton", "income", "5", "payment"}, "", kOnce + " >/dev/full");
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Can't write the entries\n");
+  // Every user read, but a customer folder left out: the walks (the sum and
+  // the VAT) end with 2 and name it once.
+  node.file("userbase/b/bob/user.cf", "postmaster p@n\nprices std.lst\n");
+  testsupport::makeDirs(node.home + "/userbase/a/o brien");
+  r = node.run({"-n", "-a", "income", "5", "payment", "v"});
+  EXPECT_EQ(r.status, 2);
+  EXPECT_EQ(r.err, "`o brien' is not a user name: only letters, digits, - and _\n");
   // Nothing written, no id drawn.
   EXPECT_EQ(node.statements("INTO accounts") + node.statements("ids"), "");
 }

@@ -142,7 +142,7 @@ TEST(Tallymill, CountersArePricedIntoStatisticRowsThatARerunReplaces) {
             "edge    edge          3\n");
   node.file("userbase/alice/a.st", "dialup_min 100\nmail_in 10\n");
   node.file("userbase/alice/b.st", "dialup_min 20\n# a comment\n\nmail_in 5.5abc\ntiny 0.0000009\nedge 0.000001\n");
-  node.file("userbase/alice/c.st", "dialup_min 3 extra words\nlonely\n");
+  node.file("userbase/alice/c.st", "dialup_min 3 extra words\n");
   node.file("userbase/alice/notes.txt", "dialup_min 1000\n");
   node.query("INSERT INTO statistic (id,user,date,name,group,lang,amount,sname,sum) VALUES "
              "(900,'alice',20240200,'old','misc','en',1.0,'-',1.0)");
@@ -351,6 +351,8 @@ TEST(Tallymill, AllUsersWalkGoesOnPastUsersThatFail) {
   node.user("averyverylongname", "prices std.lst\n");  // longer than a user name may be
   node.user("boris", "prices std.lst\n");
   node.user("clara", "prices missing.lst\n");
+  node.user("j.smith", "prices std.lst\n");  // never a user name
+  testsupport::makeDirs(node.home + "/userbase/u09/user.cf");
   node.file("prices/std.lst",
             "fee   one    10\n"
             "div   1/0    1\n"
@@ -361,7 +363,7 @@ TEST(Tallymill, AllUsersWalkGoesOnPastUsersThatFail) {
   // Every user is priced, and then the run says how it went.
   auto r = node.tallymill({"-a"});
   EXPECT_EQ(r.status, 2) << r.err;
-  EXPECT_TRUE(endsWith(r.err, "\n4 users priced, 4 with problems (see Logfile)\n")) << r.err;
+  EXPECT_TRUE(endsWith(r.err, "\n3 users priced, 3 with problems, 3 not read (see Logfile)\n")) << r.err;
   EXPECT_EQ(node.query("SELECT user,name FROM statistic ORDER BY id"), "anna|fee\nboris|fee\n");
   std::string log = node.log();
   EXPECT_TRUE(has(log, " W Too long user name - averyverylongname\n")) << log;
@@ -435,6 +437,7 @@ TEST(Tallymill, IncompleteMonthsEndWithStatusTwoAndASummaryLine) {
   Node node;
   const std::string h = node.home;
   node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240215,'USD',90.5)");
+  node.file("oneword.st", "# one word\ndialup_min=1234.5\n");
   const struct {
     std::string user, list, link, last;  // his price list, what x.st links to, his last problem
     std::string out = "";                // -o: the text lines' file
@@ -446,6 +449,8 @@ TEST(Tallymill, IncompleteMonthsEndWithStatusTwoAndASummaryLine) {
       {"gone", "fee one 1\n", h + "/none", "Can't open `" + h + "/userbase/gone/x.st' to collect statistic!"},
       {"eio", "fee one 1\n", "/proc/self/mem", "Can't read `" + h + "/userbase/eio/x.st' to collect statistic!"},
       {"short", "fee 1\n", "", "Only 2 fields in price list line fee"},
+      {"oneword", "fee one 1\n", h + "/oneword.st",
+       "Bad counter line 2 in " + h + "/userbase/oneword/x.st: `dialup_min=1234.5' is not a name and a value"},
       {"full", "fee one 1\n", "", "Can't write the statistic lines of `full'", "/dev/full"},
       {"stale", "usd one 1USD\n", "", ""},  // a rate of an earlier month is used: a warning only
   };
@@ -458,7 +463,7 @@ TEST(Tallymill, IncompleteMonthsEndWithStatusTwoAndASummaryLine) {
     auto r = c.out.empty() ? node.tallymill({"-u", c.user}) : node.tallymill({"-u", c.user, "-o", c.out});
     EXPECT_EQ(r.status, c.last.empty() ? 0 : 2) << r.err;
     EXPECT_TRUE(endsWith(r.err, c.last.empty() ? "Requested 20240331, last known 20240215\n"
-                                               : c.last + "\n1 user priced, 1 with problems (see Logfile)\n"))
+                                               : c.last + "\n1 user priced, 1 with problems, 0 not read (see Logfile)\n"))
         << r.err;
   }
 }
@@ -479,7 +484,7 @@ TEST(Tallymill, MonthlyJobChargesOnlyCompleteMonthsAndNoClosedCustomerThenPutsEv
 
   auto r = node.monthly("202403");
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(has(r.err, "No rate for `USD' (at least before 20240331)!\n1 user priced, 1 with problems (see Logfile)\n"))
+  EXPECT_TRUE(has(r.err, "No rate for `USD' (at least before 20240331)!\n1 user priced, 1 with problems, 0 not read (see Logfile)\n"))
       << r.err;
   EXPECT_TRUE(endsWith(r.err,
                        "korvix-monthly: 202403 priced with problems for averyverylongname bob cat, nothing charged:\n"

@@ -49,6 +49,7 @@ TEST_F(UserWalk, FlatBaseListsDirectoriesWithRegularUserCfInByteOrder) {
   makeDir("dircf/user.cf");  // user.cf is a directory
   touch("plain");        // not a directory
   EXPECT_EQ(listUsers(), (Names{"Zed", "al-b_1", "john", "kate"}));
+  EXPECT_EQ(leftOutUserDirs(), 3u);  // a.b, "sp ace" and dircf
 }
 
 TEST_F(UserWalk, IndexLevelsTakeOnlyTheNextLongerPrefix) {

@@ -469,3 +469,27 @@ TEST_F(Reports, LoadWithTheDatabaseKilledAndRestarted) {
   for (int i = 0; i < 500 && web.children() > 0; ++i) usleep(10000);
   EXPECT_EQ(web.children(), 0);
 }
+
+// The sample node's page of what is owed (without its head and foot): the
+// sum to pay with VAT, a balance of 0 as settled.
+TEST_F(Reports, SampleOwePageAsksTheSumWithVatAndShowsZeroAsSettled) {
+  const std::string form = testsupport::readFile(testsupport::sourcePath("examples/node/forms/total.en.html"));
+  const std::string head = "\n<H2>What you owe</H2>\n<P>Your balance less this month's charges, without VAT: <B>";
+  const struct {
+    std::string date, shown, settings = "";
+  } cases[] = {
+      // 92.24 paid less 390.00 charged in May: 297.76, and 20 % on it.
+      {"1998.5.10", head + "-297.76 roubles</B></P>\n\n<P CLASS=due>To pay, with VAT: <B>357.31 roubles</B><BR>\n"
+                           "Three hundred fifty seven roubles 31 kopecks</P>\n\n\n"},
+      {"1998.2.10", head + "0.00 roubles</B></P>\n\n\n<P CLASS=ok>Settled: nothing to pay.</P>\n\n\n\n"},
+      // A VAT rate the node cannot have meant: no sum is shown, the request fails.
+      {"1998.5.10", "<center><table border=3><tr><th>\nThe service is unavailable, try again later</tr></table></center><p>\n",
+       "taxes 18\n"},
+  };
+  for (const auto &c : cases) {
+    site_.settings += c.settings;
+    auto r = site_.page(form, {"date=" + c.date});
+    EXPECT_EQ(r.status, c.settings.empty() ? 0 : 1) << c.date;
+    EXPECT_EQ(r.out, kPageHeader + c.shown) << c.date;
+  }
+}

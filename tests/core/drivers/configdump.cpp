@@ -2,10 +2,11 @@
 // and resource limits that follow it, then performs the actions given on the
 // command line in their order.
 //
-//   configdump [-d level] [-u id] [-2] [action ...]
+//   configdump [-d level] [-u id] [-2] [-c] [action ...]
 //   -d level  debug-level before start-up (shows the resource-limit traces)
 //   -u id     switch group and user id to id before start-up
 //   -2        call initConfig a second time
+//   -c        start-up as a program that computes money (last option)
 // Actions (after start-up, in order):
 //   -m key        print getMessage(key)
 //   -M lang:key   print getMessage(key, lang)
@@ -81,7 +82,7 @@ int main(int argc, char **argv) {
   std::vector<std::pair<int, const char *>> actions;
   bool twice = false;
   int opt;
-  while ((opt = getopt(argc, argv, "d:u:2m:M:s:e:f:l:D:p:")) != -1) {
+  while ((opt = getopt(argc, argv, "d:u:2cm:M:s:e:f:l:D:p:")) != -1) {
     switch (opt) {
       case 'd':
         debugLevel = static_cast<int32_t>(strtol(optarg, nullptr, 10));
@@ -97,8 +98,11 @@ int main(int argc, char **argv) {
       case '2':
         twice = true;
         break;
+      case 'c':
+        if (const char *fault = initMoneyConfig()) fatal(1, "%s", fault);
+        break;
       case '?':
-        fputs("usage: configdump [-d level] [-u id] [-2] [action ...]\n", stderr);
+        fputs("usage: configdump [-d level] [-u id] [-2] [-c] [action ...]\n", stderr);
         return 2;
       default:
         actions.emplace_back(opt, optarg);
