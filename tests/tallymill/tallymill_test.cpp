@@ -555,7 +555,7 @@ TEST(Tallymill, LostAnswersStoreAndChargeWhatAnUndisturbedRunDoes) {
   ASSERT_EQ(plain.query("DROP TABLE statistic"), "");
   auto r = plain.tallymill({"-u", "u10"});
   EXPECT_EQ(r.status, 2);
-  EXPECT_TRUE(endsWith(r.err, "\n1 user priced, 1 with problems (see Logfile)\n")) << r.err;
+  EXPECT_TRUE(endsWith(r.err, "\n1 user priced, 1 with problems, 0 not read (see Logfile)\n")) << r.err;
   EXPECT_TRUE(has(r.err, "DELETE FROM statistic WHERE user='u10' AND date=20240300' (")) << r.err;
   EXPECT_TRUE(has(r.err, "): given up\n")) << r.err;
 }
