@@ -119,7 +119,7 @@ echo
 # The monthly job, as by hand for the month of .month, with the programs of
 # the build first on its PATH. It dates the charges the first of the next
 # month, and the customer pages below are of its fifth.
-echo "== the monthly job of examples/korvix.cron for $year$month (price, charge, put the counter files aside):"
+echo "== the monthly job of examples/korvix.cron for $year$month (put the counter files aside, price, charge):"
 "$root/scripts/cron-job" "$jobs" | sed -n "2s/\$/ $year$month/; 2s/^/    /p"
 run env T="$home/traffic" PATH="$bin:$root/examples:$PATH" "$root/scripts/cron-job" "$jobs" 2 "$year$month"
 echo "-- kate's status file: $(cat "$home/userbase/k/kate/status")"
