@@ -14,12 +14,10 @@ namespace fs = std::filesystem;
 namespace {
 
 // Writes dir/tool, which stands in for that program: runs the real one, then
-// on its call number k kills the job that ran it, or (hold) makes tool.held
-// and waits for tool.go.
-void standIn(const std::string &dir, const std::string &tool, const std::string &k, bool hold) {
-  const std::string act = hold ? ": > $0.held; while [ ! -e $0.go ]; do sleep 0.05; done"
-                               : "set --; p=$PPID; while case $(cat /proc/$p/comm) in korvix-*) ;; *) false ;; esac; "
-                                 "do set -- \"$@\" $p; p=$(cut -d' ' -f4 /proc/$p/stat); done; kill -9 \"$@\"";
+// on its call number k does what act says (by default kills the job that ran it).
+const char kKill[] = "set --; p=$PPID; while case $(cat /proc/$p/comm) in korvix-*) ;; *) false ;; esac; "
+                     "do set -- \"$@\" $p; p=$(cut -d' ' -f4 /proc/$p/stat); done; kill -9 \"$@\"";
+void standIn(const std::string &dir, const std::string &tool, const std::string &k, const std::string &act = kKill) {
   writeFile(dir + "/" + tool, "#!/bin/sh\nPATH=${PATH#*:} " + tool + " \"$@\"\ns=$?\necho >> $0.n\n"
                               "[ $(wc -l < $0.n) != " + k + " ] || { " + act + "; }\nexit $s\n");
   fs::permissions(dir + "/" + tool, fs::perms::owner_all);
@@ -56,7 +54,7 @@ std::string snapshot(const Node &node) {
 TEST(Jobs, AMonthStoppedAnywhereIsFinishedByARunAgainAsIfNeverStopped) {
   const struct {
     std::string tool, call;     // the stand-in, the call it kills the job at
-    bool hold = false;          // a second job starts while the first is held there instead
+    bool second = false;        // a second job runs there instead
     bool dailyBetween = false;  // the daily job runs before the month is run again
   } cases[] = {
       {"", ""},                          // undisturbed: what every other row must give
@@ -73,18 +71,16 @@ TEST(Jobs, AMonthStoppedAnywhereIsFinishedByARunAgainAsIfNeverStopped) {
     Node node;
     twoCustomers(node);
     testsupport::TempDir stand("standin");
-    const std::string first = c.tool.empty() ? "" : stand.path(), job = testsupport::sourcePath("scripts/cron-job");
-    if (!c.tool.empty()) standIn(first, c.tool, c.call, c.hold);
-    if (!c.hold) {
-      EXPECT_EQ(node.job({"2", "202403"}, first).status, c.tool.empty() ? 0 : 128 + 9) << c.tool << c.call;
-    } else {
-      writeFile(stand.sub("two"), "#!/bin/sh\n" + job + " \"$@\" &\nwhile [ ! -e ${0%/*}/tallymill.held ]; do sleep 0.05; done\n" +
-                                      job + " \"$@\" 2>&1; echo \"second $?\"\n: > ${0%/*}/tallymill.go; wait $!; echo \"first $?\"\n");
-      fs::permissions(stand.sub("two"), fs::perms::owner_all);
-      EXPECT_EQ(node.job({"2", "202403"}, first, stand.sub("two")).out,
-                "korvix-monthly: another korvix-monthly is running (it holds " + node.home +
-                    "/locks/korvix-monthly): 202403 not started\nsecond 1\n"
-                    "korvix-monthly: 202403: 2 customers priced, 2 charged, the month's total 24\nfirst 0\n");
+    const std::string first = c.tool.empty() ? "" : stand.path(), second = stand.sub("second");
+    if (!c.tool.empty())
+      standIn(first, c.tool, c.call,
+              c.second ? testsupport::sourcePath("scripts/cron-job") + " " + testsupport::sourcePath("examples/korvix.cron") +
+                             " 2 202403 2> " + second
+                       : kKill);
+    EXPECT_EQ(node.job({"2", "202403"}, first).status, c.tool.empty() || c.second ? 0 : 128 + 9) << c.tool << c.call;
+    if (c.second) {
+      EXPECT_EQ(testsupport::readFile(second), "korvix-monthly: another korvix-monthly is running (it holds " +
+                                                   node.home + "/locks/korvix-monthly): 202403 not started\n");
     }
     // The next month's first day of mail, the month run again, then the next month.
     const auto daily = [&] {
@@ -96,47 +92,41 @@ TEST(Jobs, AMonthStoppedAnywhereIsFinishedByARunAgainAsIfNeverStopped) {
     if (!c.dailyBetween) daily();
     EXPECT_EQ(node.monthly("202404").status, 0) << c.tool << c.call;
     if (c.tool.empty()) undisturbed = snapshot(node);
-    EXPECT_EQ(snapshot(node), undisturbed) << c.tool << c.call << c.hold;
+    EXPECT_EQ(snapshot(node), undisturbed) << c.tool << c.call << c.second;
   }
 }
 
 TEST(Jobs, TheDailyJobCountsEachTrafficFileOnceWhateverStopsIt) {
+  // Each row's first run, then a second one on the day with more traffic.
   const struct {
-    std::string traffic;  // the first run's ("": none), then a second run on the day
-    std::string fault;    // "kill": SIGKILL once postmeter wrote; "full": bob's mail.st cannot be written
+    std::string fault;  // "none": no traffic; "kill": SIGKILL once postmeter wrote; "full": bob's mail.st unwritable
     int status;
-    std::string err;  // the first run's standard error after the traffic file's path
-  } cases[] = {
-      {"x@example.com ann 7 a b\nx@example.com bob 1 a b\n", "", 0, ""},
-      {"", "", 0, ""},
-      {"x@example.com ann 7 a b\nx@example.com bob 1 a b\n", "kill", 128 + 9, ""},
-      {"x@example.com ann 7 a b\nx@example.com bob 1 a b\n", "full", 1,
-       " not counted (see above): it stays for the next run of korvix-daily\n"},
-  };
+  } cases[] = {{"", 0}, {"none", 0}, {"kill", 128 + 9}, {"full", 1}};
   std::string whole;
   for (const auto &c : cases) {
     Node node;
     twoCustomers(node);
     const std::string t = node.tmp.sub("traffic"), bob = node.home + "/userbase/bob/mail.st";
     testsupport::TempDir stand("standin");
-    if (c.fault == "kill") standIn(stand.path(), "postmeter", "1", false);
+    if (c.fault == "kill") standIn(stand.path(), "postmeter", "1");
     if (c.fault == "full") fs::remove(bob), fs::create_symlink("/dev/full", bob);
-    if (!c.traffic.empty()) writeFile(t, c.traffic);
+    if (c.fault != "none") writeFile(t, "x@example.com ann 7 a b\nx@example.com bob 1 a b\n");
     auto r = node.job({"1", "20240315"}, c.fault == "kill" ? stand.path() : "");
     EXPECT_EQ(r.status, c.status) << c.fault << r.err;
-    const std::string reason = "mailstat: can't write output file ~bob/mail.st (" + bob + ": No space left on device)\n";
-    EXPECT_EQ(r.out + r.err, c.fault == "full" ? reason + "korvix-daily: " + t + ".20240315" + c.err
-                                               : c.fault == "kill" ? "Killed\n" : "");
-    if (c.traffic.empty()) {
+    EXPECT_EQ(r.out + r.err, c.fault == "full" ? "mailstat: can't write output file ~bob/mail.st (" + bob +
+                                                     ": No space left on device)\nkorvix-daily: " + t +
+                                                     ".20240315 not counted (see above): it stays for the next "
+                                                     "run of korvix-daily\n"
+                             : c.fault == "kill" ? "Killed\n" : "");
+    if (c.fault == "none") {
       EXPECT_EQ(snapshot(node).find("traffic"), std::string::npos);
       continue;
     }
-    // Mended, and more traffic of the day: every line counted once.
     if (c.fault == "full") fs::remove(bob), writeFile(bob, "mail_in 5\n");
     writeFile(t, "x@example.com ann 2 a b\n");
     EXPECT_EQ(node.job({"1", "20240315"}).status, 0) << c.fault;
     if (c.fault.empty()) whole = snapshot(node);
-    EXPECT_EQ(snapshot(node), whole) << c.fault;
+    EXPECT_EQ(snapshot(node), whole) << c.fault;  // every line counted once
   }
   EXPECT_NE(whole.find("traffic.20240315.2.gz"), std::string::npos) << whole;
 }

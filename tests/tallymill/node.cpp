@@ -49,10 +49,9 @@ testsupport::RunResult Node::tallymill(const std::vector<std::string> &args,
   return run(spec);
 }
 
-testsupport::RunResult Node::job(const std::vector<std::string> &args, const std::string &first,
-                                 const std::string &program) const {
+testsupport::RunResult Node::job(const std::vector<std::string> &args, const std::string &first) const {
   testsupport::RunSpec spec;
-  spec.program = program.empty() ? testsupport::sourcePath("scripts/cron-job") : program;
+  spec.program = testsupport::sourcePath("scripts/cron-job");
   spec.args = {testsupport::sourcePath("examples/korvix.cron")};
   spec.args.insert(spec.args.end(), args.begin(), args.end());
   std::string path = testsupport::binPath(".") + ":" + testsupport::sourcePath("examples") + ":/usr/bin:/bin";

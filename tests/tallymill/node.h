@@ -22,12 +22,10 @@ class Node {
                                    const std::string &input = "") const;
   // Runs the monthly job of examples/korvix.cron for the month (YYYYMM).
   testsupport::RunResult monthly(const std::string &month) const { return job({"2", month}); }
-  // Runs scripts/cron-job with examples/korvix.cron and these arguments (the
-  // job's number first), or with program (a path) instead of cron-job: the
+  // Runs a job of examples/korvix.cron (args: its number, then its own): the
   // folder first (when given), then the built programs and examples/ on its
   // PATH; T, the traffic file, is traffic in tmp.
-  testsupport::RunResult job(const std::vector<std::string> &args, const std::string &first = "",
-                             const std::string &program = "") const;
+  testsupport::RunResult job(const std::vector<std::string> &args, const std::string &first = "") const;
   // The rows of a query, each row its columns joined by "|" ("NULL" for
   // null); one row a line.
   std::string query(const std::string &sql) const;
