@@ -53,34 +53,42 @@ std::string snapshot(const Node &node) {
 
 TEST(Jobs, AMonthStoppedAnywhereIsFinishedByARunAgainAsIfNeverStopped) {
   const struct {
-    std::string tool, call;     // the stand-in, the call it kills the job at
-    bool second = false;        // a second job runs there instead
-    bool dailyBetween = false;  // the daily job runs before the month is run again
+    std::string tool, call, act;  // the stand-in, the call it acts at: kill, second (job) or warn
+    int status;                   // the first run's
+    bool dailyBetween = false;    // the daily job runs before the month is run again
   } cases[] = {
-      {"", ""},                          // undisturbed: what every other row must give
-      {"mv", "1"},                       // the month recorded, nothing put aside
-      {"mv", "3", false, true},          // half of ann's files put aside
-      {"mv", "4"},                       // ann's put aside, bob's not
-      {"tallymill", "1"},                // ann priced
-      {"ledgerctl", "2", false, true},   // both priced, none charged
-      {"ledgerctl", "3"},                // ann charged
-      {"tallymill", "1", true},
+      {"", "", "", 0},                            // undisturbed: what every other row must give
+      {"mv", "1", "kill", 128 + 9},               // the month recorded, nothing put aside
+      {"mv", "3", "kill", 128 + 9, true},         // half of ann's files put aside
+      {"mv", "4", "kill", 128 + 9},               // ann's put aside, bob's not
+      {"tallymill", "1", "kill", 128 + 9},        // ann priced
+      {"ledgerctl", "2", "kill", 128 + 9, true},  // both priced, none charged
+      {"ledgerctl", "3", "kill", 128 + 9},        // ann charged
+      {"tallymill", "1", "second", 0},
+      {"rollcall", "1", "warn", 2},               // a folder left out
   };
+  const std::string warning = "`j.smith' is not a user name: only letters, digits, - and _";
   std::string undisturbed;
   for (const auto &c : cases) {
     Node node;
     twoCustomers(node);
     testsupport::TempDir stand("standin");
     const std::string first = c.tool.empty() ? "" : stand.path(), second = stand.sub("second");
-    if (!c.tool.empty())
-      standIn(first, c.tool, c.call,
-              c.second ? testsupport::sourcePath("scripts/cron-job") + " " + testsupport::sourcePath("examples/korvix.cron") +
-                             " 2 202403 2> " + second
-                       : kKill);
-    EXPECT_EQ(node.job({"2", "202403"}, first).status, c.tool.empty() || c.second ? 0 : 128 + 9) << c.tool << c.call;
-    if (c.second) {
+    const std::map<std::string, std::string> acts = {
+        {"kill", kKill},
+        {"second", testsupport::sourcePath("scripts/cron-job") + " " + testsupport::sourcePath("examples/korvix.cron") +
+                       " 2 202403 2> " + second},
+        {"warn", "printf '\\140j.smith\\047 is not a user name: only letters, digits, - and _\\n' >&2"}};
+    if (!c.tool.empty()) standIn(first, c.tool, c.call, acts.at(c.act));
+    auto r = node.job({"2", "202403"}, first);
+    EXPECT_EQ(r.status, c.status) << c.tool << c.call << r.err;
+    if (c.act == "second") {
       EXPECT_EQ(testsupport::readFile(second), "korvix-monthly: another korvix-monthly is running (it holds " +
                                                    node.home + "/locks/korvix-monthly): 202403 not started\n");
+    }
+    if (c.act == "warn") {
+      EXPECT_NE(r.err.find("\nkorvix-monthly: folders that rollcall left out, neither priced nor charged:\n  " + warning +
+                           "\n"), std::string::npos) << r.err;
     }
     // The next month's first day of mail, the month run again, then the next month.
     const auto daily = [&] {
@@ -92,7 +100,7 @@ TEST(Jobs, AMonthStoppedAnywhereIsFinishedByARunAgainAsIfNeverStopped) {
     if (!c.dailyBetween) daily();
     EXPECT_EQ(node.monthly("202404").status, 0) << c.tool << c.call;
     if (c.tool.empty()) undisturbed = snapshot(node);
-    EXPECT_EQ(snapshot(node), undisturbed) << c.tool << c.call << c.second;
+    EXPECT_EQ(snapshot(node), undisturbed) << c.tool << c.call << c.act;
   }
 }
 
