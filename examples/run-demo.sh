@@ -88,9 +88,12 @@ echo
 # The node's jobs are those of examples/korvix.cron, run by scripts/cron-job
 # with the demo's paths: the daily one on the sample traffic.
 jobs=$root/examples/korvix.cron
-echo "== the daily job of examples/korvix.cron, T=traffic (mail traffic into each user's counter file mail.st):"
-"$root/scripts/cron-job" "$jobs" | sed -n '1s/^/    /p'
-run env T="$home/traffic" PATH="$bin:$PATH" "$root/scripts/cron-job" "$jobs" 1
+# The traffic is taken as that of the 15th of the month of .month, the
+# month priced below.
+month=$(cat "$home/.month")
+echo "== the daily job of examples/korvix.cron for ${month}15, T=traffic (mail traffic into each user's counter file mail.st):"
+"$root/scripts/cron-job" "$jobs" | sed -n "1s/\$/ ${month}15/; 1s/^/    /p"
+run env T="$home/traffic" PATH="$bin:$root/examples:$PATH" "$root/scripts/cron-job" "$jobs" 1 "${month}15"
 (cd "$home" && ls traffic*)
 for f in "$home"/userbase/*/*/mail.st "$home"/userbase/*/*/*/mail.st; do
   [ -f "$f" ] || continue
@@ -99,7 +102,6 @@ for f in "$home"/userbase/*/*/mail.st "$home"/userbase/*/*/*/mail.st; do
 done
 echo
 
-month=$(cat "$home/.month")
 year=$(echo "$month" | cut -c1-4)
 month=$(echo "$month" | cut -c5-6)
 echo "== fxpost USD 92.5 1 $month $year (the dollar's rate from the first of the month)"
@@ -117,9 +119,9 @@ echo
 # The monthly job, as by hand for the month of .month, with the programs of
 # the build first on its PATH. It dates the charges the first of the next
 # month, and the customer pages below are of its fifth.
-echo "== the monthly job of examples/korvix.cron for $year$month (price, charge, put the counter files aside):"
+echo "== the monthly job of examples/korvix.cron for $year$month (put the counter files aside, price, charge):"
 "$root/scripts/cron-job" "$jobs" | sed -n "2s/\$/ $year$month/; 2s/^/    /p"
-run env PATH="$bin:$root/examples:$PATH" "$root/scripts/cron-job" "$jobs" 2 "$year$month"
+run env T="$home/traffic" PATH="$bin:$root/examples:$PATH" "$root/scripts/cron-job" "$jobs" 2 "$year$month"
 echo "-- kate's status file: $(cat "$home/userbase/k/kate/status")"
 echo "-- so kate is neither priced nor charged:" \
   "$(sqlite3 "$db" "SELECT COUNT(*) FROM statistic WHERE user='kate'") rows in statistic," \

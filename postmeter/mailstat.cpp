@@ -3,6 +3,7 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 #include <string>
@@ -22,16 +23,22 @@ T *growArray(T *array, unsigned count) {
   return static_cast<T *>(memRealloc(array, (count + kTableStep) * sizeof *array));
 }
 
-// Closes an output stream; false (after a warning) when something written to
-// it was lost.
-bool closeOutput(FILE *out, const char *user, const char *name) {
-  bool failed = ferror(out) != 0;
-  if (fclose(out) != 0) failed = true;
+// Closes an output stream (path: the file it writes); false, after a warning
+// that names the file and the reason, when something written to it was lost.
+bool closeOutput(FILE *out, const char *user, const char *name, const char *path) {
+  int reason = fflush(out) != 0 ? errno : 0;
+  bool failed = reason != 0 || ferror(out) != 0;
+  if (fclose(out) != 0) {
+    if (!reason) reason = errno;
+    failed = true;
+  }
   if (failed) {
+    // An error flag set by an earlier write leaves no errno of its own.
+    const char *why = strerror(reason ? reason : EIO);
     if (user)
-      error("mailstat: can't write output file ~%s/%s", user, name);
+      error("mailstat: can't write output file ~%s/%s (%s: %s)", user, name, path, why);
     else
-      error("mailstat: can't write output file %s", name);
+      error("mailstat: can't write output file %s (%s)", name, why);
   }
   return !failed;
 }
@@ -97,20 +104,24 @@ bool writeStat(StatTable *table, const char *output) {
     fileName = output + 1;
   } else {
     single = fopen(output, "a");
-    if (!single) fatal(1, "mailstat: can't open output file %s\n", output);
+    if (!single) fatal(1, "mailstat: can't open output file %s (%s)\n", output, strerror(errno));
   }
 
   bool ok = true;
   for (unsigned u = 0; u < table->userCount; ++u) {
     const char *user = table->users[u];
     FILE *out = single;
+    std::string path;
     bool headerWritten = false;
     for (unsigned c = 0; c < table->classCounts[u]; ++c) {
       ByteCount bytes = table->counters[u][c];
       if (bytes == 0) continue;
       if (!out) {
-        out = fopen(userPath(user, fileName), "a");
-        if (!out) fatal(1, "mailstat: can't open output file ~%s/%s\n", user, fileName);
+        path = userPath(user, fileName);
+        out = fopen(path.c_str(), "a");
+        if (!out)
+          fatal(1, "mailstat: can't open output file ~%s/%s (%s: %s)\n", user, fileName, path.c_str(),
+                strerror(errno));
       }
       if (!headerWritten) {
         fprintf(out, "#============================= user=%s, date=%d/%02d/%d\n", user, today.day,
@@ -120,9 +131,9 @@ bool writeStat(StatTable *table, const char *output) {
       if (single) fprintf(out, "%s\t", user);
       fprintf(out, "%s\t%" PRIu64 "\n", table->classes[u][c], bytes);
     }
-    if (fileName && out && !closeOutput(out, user, fileName)) ok = false;
+    if (fileName && out && !closeOutput(out, user, fileName, path.c_str())) ok = false;
   }
-  if (single && !closeOutput(single, nullptr, single == stdout ? "-" : output)) ok = false;
+  if (single && !closeOutput(single, nullptr, single == stdout ? "-" : output, nullptr)) ok = false;
   return ok;
 }
 

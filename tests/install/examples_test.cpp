@@ -79,7 +79,7 @@ TEST(Examples, WorkOnACopyOfTheSampleNode) {
     spec.program = c.command[0];
     spec.args.assign(c.command.begin() + 1, c.command.end());
     spec.etc = {{"korvix-1.3.conf", adapted("node/korvix-1.3.conf", home, log)}};
-    spec.env = {{"T", log + "/traffic"}, {"PATH", binPath(".") + ":/usr/bin:/bin"}};
+    spec.env = {{"T", log + "/traffic"}, {"PATH", binPath(".") + ":" + sourcePath("examples") + ":/usr/bin:/bin"}};
     RunResult r = run(spec);
     EXPECT_EQ(r.status, 0) << c.command[0];
     EXPECT_EQ(r.out + r.err, "") << c.command[0];

@@ -62,13 +62,16 @@ TEST(Install, PutsEverythingUnderDestdirAndPrefix) {
   }
   EXPECT_EQ(readFile(root + "/share/korvix/schema.sql"),
             readFile(sourcePath("platform/dbserver/schema.sql")));
-  // Every example but the demo, the monthly job also as a program.
+  // Every example but the demo, the daily and monthly jobs also as programs.
   std::map<std::string, std::string> examples = filesBelow(sourcePath("examples"));
   EXPECT_TRUE(examples.count("node/.month") && examples.count("node/userbase/.alpha"));  // hidden files too
   EXPECT_EQ(examples.erase("run-demo.sh"), 1u);
   EXPECT_EQ(filesBelow(root + "/share/doc/korvix/examples"), examples);
-  EXPECT_TRUE(installedProgram(root + "/bin", "korvix-monthly"));
-  EXPECT_EQ(readFile(root + "/bin/korvix-monthly"), examples["korvix-monthly"]);
+  for (const char *job : {"korvix-daily", "korvix-monthly"}) {
+    EXPECT_TRUE(installedProgram(root + "/bin", job)) << job;
+    EXPECT_EQ(readFile(root + "/bin/" + job), examples[job]) << job;
+  }
+  EXPECT_EQ(readFile(root + "/bin/korvix-jobs"), examples["korvix-jobs"]);
 
   // The installed program is the built one: same usage, same status.
   RunSpec built;

@@ -168,15 +168,23 @@ TEST(Postmeter, AppendsEachUsersCounterFile) {
             header("kate") + "local\t100\ninet\t10\n" + header("kate") + "local\t3\n");
 }
 
-TEST(Postmeter, EndsWhenAnOutputFileCannotBeOpened) {
+TEST(Postmeter, NamesTheFileAndTheReasonOfAnOutputFileItCannotOpenOrWrite) {
   Node node;
-  RunResult r = node.run({"-o", node.home.sub("no/such/file"), "-"}, "kate kate 1 a b\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "mailstat: can't open output file " + node.home.sub("no/such/file") + "\n");
-
-  r = node.run({"-o", "~no/file", "-"}, "kate kate 1 a b\n");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.err, "mailstat: can't open output file ~kate/no/file\n");
+  ASSERT_EQ(symlink("/dev/full", node.userFile("kate", "full.st").c_str()), 0);
+  const std::string kate = node.userFile("kate", "");
+  const struct {
+    std::string output, err;
+  } cases[] = {
+      {node.home.sub("no/such/file"),
+       "mailstat: can't open output file " + node.home.sub("no/such/file") + " (No such file or directory)\n"},
+      {"~no/file", "mailstat: can't open output file ~kate/no/file (" + kate + "no/file: No such file or directory)\n"},
+      {"~full.st", "mailstat: can't write output file ~kate/full.st (" + kate + "full.st: No space left on device)\n"},
+  };
+  for (const auto &c : cases) {
+    RunResult r = node.run({"-o", c.output, "-"}, "kate kate 1 a b\n");
+    EXPECT_EQ(r.status, 1) << c.output;
+    EXPECT_EQ(r.err, c.err);
+  }
 }
 
 TEST(Postmeter, ListsClassifiedMailsPerClassWithTheirTags) {

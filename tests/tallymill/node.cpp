@@ -49,11 +49,13 @@ testsupport::RunResult Node::tallymill(const std::vector<std::string> &args,
   return run(spec);
 }
 
-testsupport::RunResult Node::monthly(const std::string &month) const {
+testsupport::RunResult Node::job(const std::vector<std::string> &args, const std::string &first) const {
   testsupport::RunSpec spec;
   spec.program = testsupport::sourcePath("scripts/cron-job");
-  spec.args = {testsupport::sourcePath("examples/korvix.cron"), "2", month};
-  spec.env = {{"PATH", testsupport::binPath(".") + ":" + testsupport::sourcePath("examples") + ":/usr/bin:/bin"}};
+  spec.args = {testsupport::sourcePath("examples/korvix.cron")};
+  spec.args.insert(spec.args.end(), args.begin(), args.end());
+  std::string path = testsupport::binPath(".") + ":" + testsupport::sourcePath("examples") + ":/usr/bin:/bin";
+  spec.env = {{"PATH", first.empty() ? path : first + ":" + path}, {"T", tmp.sub("traffic")}};
   return run(spec);
 }
 

@@ -20,9 +20,12 @@ class Node {
   // Runs tallymill with these arguments (and standard input).
   testsupport::RunResult tallymill(const std::vector<std::string> &args,
                                    const std::string &input = "") const;
-  // Runs the monthly job of examples/korvix.cron for the month (YYYYMM), the
-  // built programs first on its PATH.
-  testsupport::RunResult monthly(const std::string &month) const;
+  // Runs the monthly job of examples/korvix.cron for the month (YYYYMM).
+  testsupport::RunResult monthly(const std::string &month) const { return job({"2", month}); }
+  // Runs a job of examples/korvix.cron (args: its number, then its own): the
+  // folder first (when given), then the built programs and examples/ on its
+  // PATH; T, the traffic file, is traffic in tmp.
+  testsupport::RunResult job(const std::vector<std::string> &args, const std::string &first = "") const;
   // The rows of a query, each row its columns joined by "|" ("NULL" for
   // null); one row a line.
   std::string query(const std::string &sql) const;

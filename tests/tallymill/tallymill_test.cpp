@@ -468,7 +468,7 @@ TEST(Tallymill, IncompleteMonthsEndWithStatusTwoAndASummaryLine) {
   }
 }
 
-TEST(Tallymill, MonthlyJobChargesOnlyCompleteMonthsAndNoClosedCustomerThenPutsEveryCounterAside) {
+TEST(Tallymill, MonthlyJobPutsEveryCounterAsideThenChargesOnlyCompleteMonthsAndNoClosedCustomer) {
   Node node;
   node.file("prices/std.lst", "mail mail_in 2\ndialup dialup_min 1\n");
   node.file("prices/usd.lst", "host one 10USD\n");
@@ -484,39 +484,46 @@ TEST(Tallymill, MonthlyJobChargesOnlyCompleteMonthsAndNoClosedCustomerThenPutsEv
 
   auto r = node.monthly("202403");
   EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(has(r.err, "No rate for `USD' (at least before 20240331)!\n1 user priced, 1 with problems, 0 not read (see Logfile)\n"))
+  // Each failed customer with his files and tallymill's own reasons.
+  EXPECT_TRUE(has(r.err, "korvix-monthly: 202403 priced with problems for averyverylongname bob cat, nothing charged:\n"
+                         "  averyverylongname, priced from no counter files:\n    Too long user name - averyverylongname\n"))
       << r.err;
-  EXPECT_TRUE(endsWith(r.err,
-                       "korvix-monthly: 202403 priced with problems for averyverylongname bob cat, nothing charged:\n"
-                       "read the Logfile, mend, then run korvix-monthly 202403 again\n"))
+  EXPECT_TRUE(endsWith(r.err, "korvix-monthly: mend that (the Logfile says more), then run korvix-monthly 202403 to finish the month\n"))
       << r.err;
   EXPECT_EQ(node.query("SELECT user,sum FROM statistic ORDER BY id"), "ann|10.0\nann|4.0\nbob|0.0\n");
   EXPECT_EQ(node.query("SELECT id FROM accounts"), "");
-  EXPECT_TRUE(fileExists(node.home + "/userbase/ann/mail.st"));
-
-  // Mended: the rate stored, the price list written, the user moved out.
-  node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240301,'USD',90)");
-  node.file("prices/cat.lst", "fee one 3\n");
-  ASSERT_EQ(rename((node.home + "/userbase/averyverylongname").c_str(), node.tmp.sub("moved").c_str()), 0);
-  r = node.monthly("202403");
-  EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(node.query("SELECT user,date,sum,cmt FROM accounts ORDER BY id"),
-            "ann|20240401|-14.0|Services in 03/2024\nbob|20240401|-900.0|Services in 03/2024\n"
-            "cat|20240401|-3.0|Services in 03/2024\n");
-  // Every counter file put aside, kate's too: none is counted again.
+  // Every counter file put aside first, kate's too: none is counted again.
   for (const char *f : {"ann/mail.st", "ann/dialup.st", "kate/mail.st"}) {
     EXPECT_FALSE(fileExists(node.home + "/userbase/" + f)) << f;
     EXPECT_TRUE(fileExists(node.home + "/userbase/" + f + "-202403")) << f;
   }
 
-  // Once put aside, the month is not priced again from the next month's files.
+  // Mended: the rate stored, the price list written, the user moved out; the
+  // next month's counting begun meanwhile.
+  node.query("INSERT INTO rates (id,date,name,rate) VALUES (1,20240301,'USD',90)");
+  node.file("prices/cat.lst", "fee one 3\n");
+  ASSERT_EQ(rename((node.home + "/userbase/averyverylongname").c_str(), node.tmp.sub("moved").c_str()), 0);
   node.file("userbase/ann/mail.st", "mail_in 1\n");
   r = node.monthly("202403");
-  EXPECT_EQ(r.status, 1);
-  EXPECT_TRUE(has(r.err, "korvix-monthly: 202403 was put aside already: " + node.home + "/userbase/ann/dialup.st-202403"))
-      << r.err;
-  EXPECT_EQ(node.query("SELECT user,sum FROM statistic WHERE user='ann' ORDER BY id"), "ann|10.0\nann|4.0\n");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "korvix-monthly: 202403: 3 customers priced, 3 charged, the month's total 917\n");
+  const std::string charged = "ann|20240401|-14.0|Services in 03/2024\nbob|20240401|-900.0|Services in 03/2024\n"
+                              "cat|20240401|-3.0|Services in 03/2024\n";
+  EXPECT_EQ(node.query("SELECT user,date,sum,cmt FROM accounts ORDER BY id"), charged);
+  EXPECT_EQ(readFile(node.home + "/userbase/ann/mail.st"), "mail_in 1\n");
   EXPECT_EQ(readFile(node.home + "/userbase/ann/mail.st-202403"), "mail_in 5\n");
+
+  // Priced again by hand at a new price: the month's charge now differs.
+  node.file("prices/std.lst", "mail mail_in 3\ndialup dialup_min 1\n");
+  ASSERT_EQ(node.tallymill({"-u", "ann", "-i", "-"}, "mail_in 5\ndialup_min 4\n").status, 0);
+  r = node.monthly("202403");
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_TRUE(endsWith(r.err, "korvix-monthly: 202403 was charged before and now comes to another amount (book the difference with "
+                   "ledgerctl -u USER income SUM COMMENT):\n  ann: Account `ann' already holds `Services in 03/2024' of "
+                   "-14, the month's charge is now -19: not charged again\n"))
+      << r.err;
+  EXPECT_EQ(node.query("SELECT user,date,sum,cmt FROM accounts ORDER BY id"), charged);
+  EXPECT_EQ(readFile(node.home + "/userbase/ann/mail.st"), "mail_in 1\n");
 }
 
 // Answers lost after the server stored a statement (every fifth writing
