@@ -98,7 +98,12 @@ void DropProxy::acceptLoop() {
 }
 
 void DropProxy::relay(int client) {
+  // A server that is being started again is waited for, up to 10 s.
   int server = unixSocket(server_, false);
+  for (int tries = 0; server < 0 && tries < 1000; ++tries) {
+    usleep(10000);
+    server = unixSocket(server_, false);
+  }
   std::string fromClient, fromServer;
   bool dropAnswer = false;
   char buf[65536];
@@ -115,7 +120,7 @@ void DropProxy::relay(int client) {
         fromClient.erase(0, size);
         if (isWrite(frame)) {
           int nth = ++writes_;
-          if (nth % every_ == 0 && (limit_ < 0 || dropped_ < limit_)) dropAnswer = true;
+          if (every_ > 0 && nth % every_ == 0 && (limit_ < 0 || dropped_ < limit_)) dropAnswer = true;
         }
         if (!writeAll(server, frame.data(), frame.size())) break;
       }
@@ -132,6 +137,7 @@ void DropProxy::relay(int client) {
       fromServer.append(buf, static_cast<size_t>(n));
       if (frameSize(fromServer)) {
         ++dropped_;
+        if (onDrop) onDrop();
         break;
       }
     }

@@ -3,7 +3,9 @@
 // own and passes frames both ways; after the server has answered every
 // n-th writing statement (INSERT, UPDATE, DELETE) it closes the program's
 // connection instead of passing the answer on, as a server killed between
-// its commit and its answer would.
+// its commit and its answer would. A server that is down when a program
+// connects is waited for, so the relay also carries programs across the
+// server's restarts.
 //
 //   testsupport::DropProxy proxy(tmp.sub("proxy.sock"), db.socketPath(), 7);
 //   ASSERT_TRUE(proxy.start());
@@ -11,6 +13,7 @@
 #pragma once
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -19,7 +22,8 @@ namespace testsupport {
 class DropProxy {
  public:
   // every: the answer of every such writing statement is lost (counted over
-  // all connections); limit: at most that many lost, -1 for no limit.
+  // all connections; 0 for none); limit: at most that many lost, -1 for no
+  // limit.
   DropProxy(const std::string &socketPath, const std::string &serverSocket, int every, int limit = -1);
   ~DropProxy();  // stops relaying and closes every connection
   DropProxy(const DropProxy &) = delete;
@@ -29,6 +33,10 @@ class DropProxy {
   const std::string &socketPath() const { return path_; }
   int writes() const { return writes_; }  // writing statements relayed
   int dropped() const { return dropped_; }
+
+  // Called when an answer is held back, before the program's connection is
+  // closed (from a thread of the relay): say, to kill the server then.
+  std::function<void()> onDrop;
 
  private:
   void acceptLoop();

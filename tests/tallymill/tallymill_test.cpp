@@ -1,8 +1,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <string>
+#include <thread>
 
 #include "dropproxy.h"
 #include "node.h"
@@ -526,36 +528,67 @@ TEST(Tallymill, MonthlyJobPutsEveryCounterAsideThenChargesOnlyCompleteMonthsAndN
   EXPECT_EQ(readFile(node.home + "/userbase/ann/mail.st"), "mail_in 1\n");
 }
 
-// Answers lost after the server stored a statement (every fifth writing
-// statement's) change nothing: pricing and charging through such a
-// connection store what an undisturbed run stores, each row once.
-TEST(Tallymill, LostAnswersStoreAndChargeWhatAnUndisturbedRunDoes) {
-  Node plain, lossy;
-  testsupport::DropProxy proxy(lossy.tmp.sub("proxy.sock"), lossy.db.socketPath(), 5);
-  ASSERT_TRUE(proxy.start());
-  lossy.extraConfig = "sql-socket " + proxy.socketPath() + "\n";
-  for (const Node *node : {&plain, &lossy}) {
-    node->file("prices/std.lst", "mail mail_in 2\ndialup dialup_min 0.35\nfee one 3\n");
-    for (int u = 10; u < 40; u++) {
+// Pricing and charging through a connection that loses answers after the
+// server stored a statement, or to a server killed again and again, store
+// what an undisturbed run stores, each row once.
+TEST(Tallymill, LostAnswersAndKilledServersStoreAndChargeWhatAnUndisturbedRunDoes) {
+  auto priceAndCharge = [](const Node &node) {
+    node.file("prices/std.lst", "mail mail_in 2\ndialup dialup_min 0.35\nfee one 3\n");
+    for (int u = 10; u < 70; u++) {
       std::string name = "u" + std::to_string(u);
-      node->user(name, "prices std.lst\n");
-      node->file("userbase/" + name + "/x.st", "mail_in " + std::to_string(u * 7) + "\ndialup_min " +
-                                                   std::to_string(u * 13) + ".5\n");
+      node.user(name, "prices std.lst\n");
+      node.file("userbase/" + name + "/x.st",
+                "mail_in " + std::to_string(u * 7) + "\ndialup_min " + std::to_string(u * 13) + ".5\n");
     }
-    auto r = node->tallymill({"-a"});
-    ASSERT_EQ(r.status, 0) << r.err;
+    auto r = node.tallymill({"-a"});
+    EXPECT_EQ(r.status, 0) << r.err;
     testsupport::RunSpec charge;
     charge.program = "ledgerctl";
     charge.args = {"-T", "2024.4.1", "-a", "statistic", "202403"};
-    r = node->run(charge);
-    ASSERT_EQ(r.status, 0) << r.err;
+    r = node.run(charge);
+    EXPECT_EQ(r.status, 0) << r.err;
+  };
+  Node plain;
+  priceAndCharge(plain);
+  EXPECT_EQ(countOf(plain.query("SELECT user FROM accounts"), "\n"), 60);
+  const struct {
+    const char *fault;
+    int every;  // the answer of every such writing statement lost
+    bool kill;  // and the server SIGKILLed then, and started again
+  } faults[] = {{"every fifth answer lost", 5, false}, {"the server killed after every seventh commit", 7, true}};
+  for (const auto &f : faults) {
+    Node faulty;
+    testsupport::DropProxy proxy(faulty.tmp.sub("proxy.sock"), faulty.db.socketPath(), f.every);
+    ASSERT_TRUE(proxy.start());
+    faulty.extraConfig = "sql-socket " + proxy.socketPath() + "\n";
+    // One thread starts the server again each time: it is the server's
+    // parent, and the server ends with it.
+    std::atomic<bool> done{false}, killNow{false};
+    int kills = 0;
+    std::thread keeper([&] {
+      for (; !done; usleep(1000)) {
+        if (!killNow) continue;
+        faulty.db.crash();
+        kills += faulty.db.start();
+        killNow = false;
+      }
+    });
+    if (f.kill) {
+      proxy.onDrop = [&] {
+        for (killNow = true; killNow && !done;) usleep(1000);
+      };
+    }
+    priceAndCharge(faulty);
+    done = true;
+    keeper.join();
+    faulty.db.crash();
+    ASSERT_TRUE(faulty.db.start());
+    EXPECT_GE(f.kill ? kills : proxy.dropped(), 20) << f.fault;
+    for (const char *select : {"SELECT id,user,date,name,amount,sum FROM statistic ORDER BY id",
+                               "SELECT id,user,date,sum,cmt,flag FROM accounts ORDER BY id",
+                               "SELECT tabname,tabid FROM ids ORDER BY tabname"})
+      EXPECT_EQ(faulty.query(select), plain.query(select)) << f.fault << ": " << select;
   }
-  EXPECT_GE(proxy.dropped(), 20);
-  for (const char *select : {"SELECT id,user,date,name,amount,sum FROM statistic ORDER BY id",
-                             "SELECT id,user,date,sum,cmt,flag FROM accounts ORDER BY id",
-                             "SELECT tabname,tabid FROM ids ORDER BY tabname"})
-    EXPECT_EQ(lossy.query(select), plain.query(select)) << select;
-  EXPECT_EQ(countOf(plain.query("SELECT user FROM accounts"), "\n"), 30);
 
   // A statement the server refuses for good is given up after a few tries:
   // the run ends with status 2 instead of waiting for ever.
