@@ -5,18 +5,21 @@
 // "statistic year month" (or "statistic yyyymm") charges each user the total
 // of his rows of table `statistic' for that month, each row rounded as his
 // services page shows it, as a negative entry whose comment is the month's
-// "services_in" text. An account that already holds an entry with that
-// comment, in any language of the catalogue, is not charged again, so a walk
-// that was cut short can simply be run anew. "income sum cmt [vat]" books a
-// sum (a formula) with the comment cmt (a message key, or the text itself)
-// and, when a third argument begins with "v", a second entry that takes the
-// VAT contained in the sum back out.
+// "services_in" text and whose flag is the month as YYYYMM. An account that
+// already holds the user's entry with that flag, or (entries booked before
+// the flag was kept) with the month's comment in any language of the
+// catalogue, is not charged again, so a walk that was cut short can simply be
+// run anew, whatever the catalogue says by then. "income sum cmt [vat]"
+// books a sum (a formula) with the comment cmt (a message key, or the text
+// itself) and, when a third argument is "v" or "vat" (in either case), a
+// second entry that takes the VAT contained in the sum back out.
 //
 // Entries are dated today (moved by -T) and commented in the user's language
 // under his account name; several users may share an account, and then the
 // comment names the user. With -n each entry is printed instead of written
 // (the database is still read).
 #include <dirent.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -57,9 +60,14 @@ unsigned statYear, statMonth;   // the month of the statistic command
 // the text) of its comment.
 double entrySum;
 const char *commentKey = "";
-// statistic: an account that holds an entry with one of the month's comments
-// already is not charged again.
+// statistic: an account that holds the month's charge of the user already is
+// not charged again; the charge carries the month (YYYYMM) as its flag.
 bool chargeOnce = false;
+int monthFlag = 0;
+// Whether the month of the statistic is read under the id lock of
+// `statistic': always when writing, with -n when the lock directory is
+// usable.
+bool lockStatistic = true;
 // Set when, in the current pass, a user's user.cf could not be read or his
 // entry was refused.
 bool userRefused = false;
@@ -178,16 +186,43 @@ std::string userComment(const char *text) {
   return comment;
 }
 
-// True when the month may be charged to the account: it holds no entry with
-// the comment, nor with the month's comment of the user in another language
-// (his language may have changed). False, with a message, when it does, or
-// when that cannot be read.
+// The name in a trailing " (name)" of a comment, or "".
+std::string namedUser(const char *comment) {
+  const char *open = strrchr(comment, '(');
+  const size_t length = strlen(comment);
+  if (!open || open == comment || open[-1] != ' ' || length < 2 || comment[length - 1] != ')') return "";
+  return std::string(open + 1, comment + length - 1);
+}
+
+// True when name is another user whose entries go to the account.
+bool sharesAccount(const std::string &name, const char *account) {
+  if (name == user.name || !isUserDirName(name.c_str()) || access(userPath(name.c_str(), "user.cf"), R_OK) != 0)
+    return false;
+  UserConf other;
+  userInit(&other);
+  return getUserConf(&other, name.c_str()) && strcmp(other.accname, account) == 0;
+}
+
+// True when an entry of the account with the month's flag is the loaded
+// user's charge: in a shared account each user's comment ends in his name in
+// parentheses; the owner's names nobody who shares the account.
+bool isUsersCharge(const char *account, const char *comment) {
+  const std::string named = namedUser(comment);
+  if (strcmp(user.name, account) != 0) return named == user.name;
+  return named.empty() || !sharesAccount(named, account);
+}
+
+// True when the month may be charged to the account: it holds no entry of
+// the user with the month's flag, nor (booked before the flag was kept) with
+// the comment or the month's comment of the user in another language (his
+// language may have changed). False, with a message, when it does, or when
+// that cannot be read.
 bool mayCharge(const char *account, const char *comment) {
   std::vector<std::string> comments = {comment};
   for (const std::string &text : everyMonthComment) addOnce(&comments, userComment(text.c_str()));
-  std::string statement = "SELECT sum,cmt FROM accounts WHERE user='";
+  std::string statement = "SELECT sum,cmt,flag FROM accounts WHERE user='";
   statement += sqlString(account, nullptr);
-  statement += "' AND (";
+  statement += "' AND (flag=" + std::to_string(monthFlag) + " OR ";
   for (size_t i = 0; i < comments.size(); ++i) {
     statement += i > 0 ? " OR cmt='" : "cmt='";
     statement += sqlString(comments[i].c_str(), nullptr);
@@ -204,8 +239,11 @@ bool mayCharge(const char *account, const char *comment) {
   bool held = false;
   double heldSum = 0;
   std::string heldComment;
-  while (MsqlRow row = sqlFetchRow(result, 2)) {
-    if (!held) heldComment = row[1] ? row[1] : "";
+  while (MsqlRow row = sqlFetchRow(result, 3)) {
+    const char *text = row[1] ? row[1] : "";
+    bool byComment = std::find(comments.begin(), comments.end(), text) != comments.end();
+    if (!byComment && !(row[2] && atoi(row[2]) == monthFlag && isUsersCharge(account, text))) continue;
+    if (!held) heldComment = text;
     held = true;
     if (row[0]) heldSum = roundTo(heldSum + strtod(row[0], nullptr), currencyPrecision);
   }
@@ -226,15 +264,15 @@ bool mayCharge(const char *account, const char *comment) {
 
 // The user's charges of the chosen month. They are read under the id lock of
 // `statistic', which tallymill holds while it replaces a user's month, so the
-// month is seen whole, before or after; -n, which writes nothing, takes no
-// lock.
+// month is seen whole, before or after (with -n too, so that what it shows is
+// what a run would book).
 // False when the month could not be read.
 bool monthCharges(const char *name, double *charges) {
-  if (doSql) lockIds("statistic");
+  if (lockStatistic) lockIds("statistic");
   MsqlResult *month = selectStat(name, statYear, statMonth);
   StatRow total;
   if (month) sumStat(&total, month);
-  if (doSql) unlockIds("statistic");
+  if (lockStatistic) unlockIds("statistic");
   *charges = month ? total.sum : 0;
   return month != nullptr;
 }
@@ -263,7 +301,7 @@ void bookEntry(const char *name) {
   strnzcpy(entry.comment, userComment(getMessage(commentKey)).c_str(), sizeof entry.comment);
   if (chargeOnce && !mayCharge(user.accname, entry.comment)) return;
   if (doSql) {
-    if (insertAccount(user.accname, &entry, kEntryOrdinary) != 0) {
+    if (insertAccount(user.accname, &entry, chargeOnce ? monthFlag : kEntryOrdinary) != 0) {
       error("The entry for `%s' was not stored (see above), nothing booked", name);
       userRefused = true;
     }
@@ -348,13 +386,15 @@ void readMonth(int count, char **operand) {
   if (statMonth == 0 || statMonth > 12) fatal(1, "Bad month given - %u", statMonth);
 }
 
-// income sum cmt [vat]: the sum.
+// income sum cmt [vat]: the sum. The third operand, when given, must be the
+// VAT word, "v" or "vat" in either case: any other word would book the sum
+// with its VAT left in, without a word.
 double readIncome(int count, char **operand) {
   if (count <= 2) {
     error("No sum and comment given");
     ledgerctlUsage();
   }
-  if (count > 4) {
+  if (count > 4 || (count == 4 && strcasecmp(operand[3], "v") != 0 && strcasecmp(operand[3], "vat") != 0)) {
     error("Extra parameters given");
     ledgerctlUsage();
   }
@@ -437,11 +477,14 @@ int ledgerctlMain(int argc, char **argv) {
   // directory it would wait for ever without a word.
   if (doSql) {
     if (int problem = checkLockDir()) fatal(1, "Can't use lock directory `%s' (%s)\n", lockDir, strerror(problem));
+  } else {
+    lockStatistic = checkLockDir() == 0;
   }
   sqlConnect();
 
   if (command == 's') {
     chargeOnce = true;
+    monthFlag = static_cast<int>(statYear * 100 + statMonth);
     for (const std::string &name : catalogueLanguages())
       addOnce(&everyMonthComment, monthComment(getMessage("services_in", name.c_str())));
     bookPass(statisticToAccount);
@@ -449,7 +492,7 @@ int ledgerctlMain(int argc, char **argv) {
     entrySum = income;
     commentKey = operand[2];
     bookPass(addAccountEntry);
-    if (count == 4 && operand[3][0] == 'v') {
+    if (count == 4) {
       // The VAT contained in the gross sum: 120 at 0.2 gives -20.
       entrySum = income * (1 / (1 + *taxesValue) - 1);
       commentKey = "vat_remove";

@@ -100,9 +100,9 @@ const std::string kUsage =
     "\t\tInserts sum to user's account with comment `cmt' and\n\t\tremoves VAT if requested\n";
 
 // The INSERT statement of one entry, as the log shows it.
-std::string insert(int id, const std::string &rest) {
+std::string insert(int id, const std::string &rest, const std::string &flag = "0") {
   return "INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (" + std::to_string(id) + ",'" +
-         rest + "',0) \n";
+         rest + "'," + flag + ") \n";
 }
 
 }  // namespace
@@ -126,6 +126,8 @@ TEST(Ledgerctl, RefusesBadCommandLinesWithStatusOneAndBooksNothing) {
       {{"-a", "statistic", "1998", "13"}, "Bad month given - 13\n"},
       {{"-a", "income", "100"}, "No sum and comment given\n" + kUsage},
       {{"-a", "income", "1", "c", "v", "x"}, "Extra parameters given\n" + kUsage},
+      {{"-a", "income", "1", "c", "yes"}, "Extra parameters given\n" + kUsage},
+      {{"-a", "income", "1", "c", "vv"}, "Extra parameters given\n" + kUsage},
       {{"-a", "income", "abc", "c"}, "No such function or variable - abc\n" + badSum},
       {{"-a", "income", "1e308*10", "c"}, badSum}, {{"-a", "--", "income", "-1e13", "c"}, badSum},
       {{"-a", "xyz", "1"}, "Unknown command `xyz'\n" + kUsage},
@@ -174,16 +176,60 @@ TEST(Ledgerctl, ChargesEachUsersMonthOnceIntoHisAccount) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.err, "Bad sum for `carl' - -1e+13, nothing booked\n");
   auto check = [](const std::string &first, const std::string &second) {
-    return "SELECT sum,cmt FROM accounts WHERE user='alice' AND (cmt='" + first + "' OR cmt='" + second + "')\n";
+    return "SELECT sum,cmt,flag FROM accounts WHERE user='alice' AND (flag=199805 OR cmt='" + first + "' OR cmt='" +
+           second + "')\n";
   };
   const std::string checks = check(ru, en) + check(ru + " (anton)", en + " (anton)");
   EXPECT_EQ(node.statements(" accounts "),
-            check(en, ru) + insert(1, "alice',19980601,-1020.13,'" + en) + check(ru + " (anton)", en + " (anton)") +
-                insert(2, "alice',19980601,-7.50,'" + ru + " (anton)") + checks + checks + check(ru, en));
+            check(en, ru) + insert(1, "alice',19980601,-1020.13,'" + en, "199805") +
+                check(ru + " (anton)", en + " (anton)") + insert(2, "alice',19980601,-7.50,'" + ru + " (anton)", "199805") +
+                checks + checks + check(ru, en));
   // The id counter is read once for the whole walk.
   EXPECT_EQ(node.statements(" ids "),
             "SELECT tabid FROM ids WHERE tabname='accounts'\nINSERT INTO ids (tabname,tabid) VALUES ('accounts',0)\n"
             "UPDATE ids SET tabid=1 WHERE tabname='accounts'\nUPDATE ids SET tabid=2 WHERE tabname='accounts'\n");
+}
+
+// A month is charged once per user whatever the catalogue says at each run:
+// the charge carries the month as its flag, and entries booked before that
+// are known by their comments.
+TEST(Ledgerctl, AMonthIsChargedOnceWhateverTheCatalogueSaysAtEachRun) {
+  const std::string en = "Services in 05/1998|199805\n", anton = kServicesRu + " 05/1998 (anton)|199805\n";
+  const struct {
+    const char *change;
+    std::string before, after;  // services_in of the two runs ("" none)
+    Args first = {"-a"};        // who the first run charges
+    std::string languages = "en messages.en\nru messages.ru\n";  // of the second run
+    std::string charged = "";  // then, in order ("": alice's, anton's)
+  } cases[] = {
+      {"wording edited", "\"Services in %02u/%u\"", "\"Charges of %02u/%u\""},
+      {"language dropped", "\"Services in %02u/%u\"", "\"Services in %02u/%u\"", {"-a"}, "en messages.en\n"},
+      {"fallback, then mended", "", "\"Services in %02u/%u\"", {"-a"}, "", "05/1998|199805\n" + anton},
+      {"booked before the flag", "\"Services in %02u/%u\"", "\"Services in %02u/%u\"", {}, "", "Services in 05/1998|0\n"},
+      {"a sharer charged first", "\"Services in %02u/%u\"", "\"Services in %02u/%u\"", {"-u", "anton"}, "",
+       anton + en},
+  };
+  for (const auto &c : cases) {
+    Ledger node;
+    node.messages(c.before);
+    if (c.first.empty()) {
+      node.db.query("INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (1,'alice',19980601,-1020.13,'Services in "
+                    "05/1998',0)");
+      node.db.query("INSERT INTO accounts (id,user,date,sum,cmt,flag) VALUES (2,'alice',19980601,-7.5,'" + kServicesRu +
+                    " 05/1998 (anton)',0)");
+      node.db.query("INSERT INTO ids (tabname,tabid) VALUES ('accounts',2)");
+    } else {
+      Args args = c.first;
+      args.insert(args.end(), {"statistic", "1998", "5"});
+      node.run(args);
+    }
+    node.messages(c.after);
+    if (!c.languages.empty()) node.file("languages.cf", c.languages);
+    node.run({"-a", "statistic", "1998", "5"});
+    std::string booked = c.charged.empty() ? en + anton : c.charged;
+    if (c.first.empty()) booked += kServicesRu + " 05/1998 (anton)|0\n";
+    EXPECT_EQ(node.db.query("SELECT cmt,flag FROM accounts WHERE user='alice' ORDER BY id"), booked) << c.change;
+  }
 }
 
 // Two walks at once book every user once; a walk beside tallymill pricing the
@@ -215,8 +261,21 @@ TEST(Ledgerctl, ConcurrentRunsBookEachMonthOnceAndWhole) {
   const std::string both = "\"" + testsupport::binPath("tallymill") + "\" -a -Y 1998 -M 5 2>/dev/null & t=$!; i=0; "
                            "until grep -q \"DELETE FROM statistic WHERE user='r0'\" " + repriced.db.logPath() +
                            " || [ $i -gt 1000 ]; do sleep 0.01; i=$((i+1)); done; \"$0\" \"$@\"; l=$?; wait $t; exit $l";
-  r = repriced.run(may, "", both);
-  EXPECT_EQ(r.status, 2) << r.err;
+  // -n shows each month whole too, and then a run books it.
+  for (const std::string dry : {"-n", ""}) {
+    Args args = may;
+    if (!dry.empty()) args.insert(args.begin(), dry);
+    r = repriced.run(args, "", both);
+    EXPECT_EQ(r.status, 2) << r.err;
+    std::istringstream out(r.out);
+    std::string user;
+    for (std::string line; std::getline(out, line);) {
+      if (line.starts_with("---")) user = line.substr(41, 2);
+      if (line.starts_with("sum ") && user[0] == 'r') {
+        EXPECT_TRUE(line.ends_with("= -150.00") || line.ends_with("= -600.00")) << r.out;
+      }
+    }
+  }
   for (int i = 0; i < 3; ++i) {
     const std::string sum = repriced.db.query("SELECT sum FROM accounts WHERE user='r" + std::to_string(i) + "'");
     EXPECT_TRUE(sum == "-150.0\n" || sum == "-600.0\n") << sum;
@@ -226,9 +285,9 @@ TEST(Ledgerctl, ConcurrentRunsBookEachMonthOnceAndWhole) {
 TEST(Ledgerctl, BooksPaymentsRoundedWithTheVatTakenOut) {
   Ledger node;
   // bob's user.cf cannot be read: carl's entries still go to carl.
-  EXPECT_EQ(node.run({"-T", "1998.6.2", "-a", "income", "120", "payment", "v"}).status, 2);
+  EXPECT_EQ(node.run({"-T", "1998.6.2", "-a", "income", "120", "payment", "VAT"}).status, 2);
   for (Args args : {Args{"0", "zero"}, {"0.004", "residue"}, {"0.125", "half"}, {"-0.125", "half"},
-                    {"1e13-1", "Payment", "x"}, {"5", "it's"}}) {
+                    {"1e13-1", "Payment"}, {"5", "it's"}}) {
     args.insert(args.begin(), {"-T", "1998.6.3", "-u", "carl", "--", "income"});
     EXPECT_EQ(node.run(args).status, 0);
   }
