@@ -6,8 +6,9 @@
 // day on (today, or today with the day, month and year given). The rate is a
 // formula over the built-in symbols. Every operand is checked before the
 // configuration is read, so those messages reach standard error only and
-// `taxes` in the formula is still 0. The row goes into table `rates` with
-// three decimals, where tallymill's pricing finds it.
+// `taxes` in the formula is still 0. The row goes into table `rates` with the
+// rate as given (15 significant digits), where tallymill's pricing finds it,
+// and the confirmation shows the rate as stored.
 #include <unistd.h>
 
 #include <cerrno>
@@ -26,8 +27,8 @@ namespace {
 // A currency name fills at most the 16 characters of the rates' name column
 // (and of the rate cache and the price lists' currency field).
 constexpr size_t kCurrencyMax = 16;
-// The smallest rate that survives the three decimals of the stored value:
-// anything below would be stored as 0.000, which reads back as no rate.
+// The smallest rate taken: anything below is a mistake of the operand more
+// likely than a currency's worth.
 constexpr double kRateMin = 0.0005;
 
 [[noreturn]] void fxpostUsage() {
@@ -98,8 +99,8 @@ int fxpostMain(int argc, char **argv) {
   // Said once the rate is stored: a run that ends while it waits for the
   // database must not look done.
   if (!quiet)
-    fprintf(stderr, "%02u/%02u/%u: 1 %s == %g %s\n", static_cast<unsigned>(date.day),
-            static_cast<unsigned>(date.month), static_cast<unsigned>(date.year), currency, rate,
+    fprintf(stderr, "%02u/%02u/%u: 1 %s == %s %s\n", static_cast<unsigned>(date.day),
+            static_cast<unsigned>(date.month), static_cast<unsigned>(date.year), currency, rateText(rate).c_str(),
             getMessage(currencyName));
   return 0;
 }

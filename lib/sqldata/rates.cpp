@@ -144,19 +144,24 @@ double getRate(const char *currency, const Date &date) {
   return 0;
 }
 
+std::string rateText(double rate) {
+  char text[64];
+  snprintf(text, sizeof text, "%.15g", rate);
+  return text;
+}
+
 bool storeRate(const char *currency, double rate, const Date &date) {
   sqlConnect();
   lockIds("rates");
   unsigned long id = nextId("rates");
-  bool done = id != 0 && sqlQuery("INSERT INTO rates (id,date,name,rate) VALUES (%lu,%lu,'%s',%.3f)", id,
-                                    dayNumber(date), sqlQuoted(currency).c_str(), rate) == 0;
+  const std::string stored = rateText(rate);
+  bool done = id != 0 && sqlQuery("INSERT INTO rates (id,date,name,rate) VALUES (%lu,%lu,'%s',%s)", id,
+                                    dayNumber(date), sqlQuoted(currency).c_str(), stored.c_str()) == 0;
   unlockIds("rates");
   if (!done) return false;
-  // The cache gets the value as the table holds it (three decimals), so that
-  // it answers what a fresh query would.
-  char stored[64];
-  snprintf(stored, sizeof stored, "%.3f", rate);
-  double value = strtod(stored, nullptr);
+  // The cache gets the value as the table holds it, so that it answers what
+  // a fresh query would.
+  double value = strtod(stored.c_str(), nullptr);
   for (unsigned i = 0; i < cacheCount; ++i)
     if (sameDay(cache[i], currency, date)) cache[i].rate = value;
   return true;

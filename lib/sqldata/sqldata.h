@@ -32,6 +32,8 @@
 // Every table with an id column takes its ids from nextId under lockIds.
 #pragma once
 
+#include <string>
+
 #include "date.h"
 #include "misc.h"
 #include "msql.h"
@@ -143,7 +145,10 @@ const char *snameDescr(const char *name, const char *descr, const char *lang);
 // older one is returned but reported as out of date. Currency null empties
 // the cache and returns 0.
 double getRate(const char *currency, const Date &date);
-// Stores rate (3 decimals) for currency from date on, under the id lock of
-// `rates', and updates cached entries for that currency and day. false when
-// the row could not be stored (its statement given up, logged).
+// The text a rate is stored as: as many significant digits as a double
+// carries (15), so a rate is kept as given (0.0058 stays 0.0058).
+std::string rateText(double rate);
+// Stores rate (as rateText writes it) for currency from date on, under the id
+// lock of `rates', and updates cached entries for that currency and day.
+// false when the row could not be stored (its statement given up, logged).
 bool storeRate(const char *currency, double rate, const Date &date);

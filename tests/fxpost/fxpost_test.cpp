@@ -42,7 +42,8 @@ TEST(Fxpost, StoresCheckedRatesWithThreeDecimalsAndRefusesTheRest) {
     std::string err;  // the end of standard error
   } cases[] = {
       {{"USD", "29/5", "1", "3", "2024"}, 0, "01/03/2024: 1 USD == 5.8 roubles\n"},
-      {{"-q", "EUR", "2/3", "29", "2", "2100"}, 0, ""},
+      {{"EUR", "2/3", "29", "2", "2100"}, 0, "29/02/2100: 1 EUR == 0.666666666666667 roubles\n"},
+      {{"KZT", "0.0058", "9", "12", "2026"}, 0, "09/12/2026: 1 KZT == 0.0058 roubles\n"},
       // The smallest rate that does not read back as none; taxes is still 0.
       {{"-q", "ABCDEFGHIJKLMNOP", "0.0005+taxes", "31", "12", "9999", "extra"}, 0, ""},
       {{"-q", "O'K", "1.23456", "1"}, 0, ""},
@@ -70,10 +71,11 @@ TEST(Fxpost, StoresCheckedRatesWithThreeDecimalsAndRefusesTheRest) {
     EXPECT_TRUE(c.status ? r.err.ends_with(c.err) : r.err == c.err) << r.err;
   }
   EXPECT_EQ(rateInserts(db.statements()),
-            "INSERT INTO rates (id,date,name,rate) VALUES (1,20240301,'USD',5.800)\n"
-            "INSERT INTO rates (id,date,name,rate) VALUES (2,21000229,'EUR',0.667)\n"
-            "INSERT INTO rates (id,date,name,rate) VALUES (3,99991231,'ABCDEFGHIJKLMNOP',0.001)\n"
-            "INSERT INTO rates (id,date,name,rate) VALUES (4," + std::string(first) + ",'O\\'K',1.235)\n");
+            "INSERT INTO rates (id,date,name,rate) VALUES (1,20240301,'USD',5.8)\n"
+            "INSERT INTO rates (id,date,name,rate) VALUES (2,21000229,'EUR',0.666666666666667)\n"
+            "INSERT INTO rates (id,date,name,rate) VALUES (3,20261209,'KZT',0.0058)\n"
+            "INSERT INTO rates (id,date,name,rate) VALUES (4,99991231,'ABCDEFGHIJKLMNOP',0.0005)\n"
+            "INSERT INTO rates (id,date,name,rate) VALUES (5," + std::string(first) + ",'O\\'K',1.23456)\n");
   // The refusals came before the configuration was read: nothing was logged.
   EXPECT_FALSE(testsupport::fileExists(home + "/Logfile"));
 }

@@ -125,7 +125,7 @@ TEST(Rates, MissingRateGivesZeroAndOneMailPerProcess) {
   EXPECT_EQ(node.mails().size(), 2u);
 }
 
-TEST(Rates, StoreWritesThreeDecimalsUnderTheIdLockAndUpdatesTheCache) {
+TEST(Rates, StoreWritesTheRateAsGivenUnderTheIdLockAndUpdatesTheCache) {
   Node node;
   ASSERT_TRUE(node.db.start());
   ASSERT_EQ(node.drive({"query", insertRate(101, "19980401", "usd", "5.000")}).status, 0);
@@ -133,14 +133,14 @@ TEST(Rates, StoreWritesThreeDecimalsUnderTheIdLockAndUpdatesTheCache) {
                        "usd", "19980420", "store", "it's", "5.8", "19980401"});
   ASSERT_EQ(r.status, 0) << r.err;
   // The cached value becomes the stored one, as the table holds it.
-  EXPECT_EQ(r.out, "rate usd 5.000000\nrate usd 6.123000\n");
+  EXPECT_EQ(r.out, "rate usd 5.000000\nrate usd 6.123450\n");
   auto log = node.statements();
   EXPECT_EQ(countOf(log, "SELECT rate,date FROM rates WHERE name='usd' AND date<19980420 ORDER BY "
                          "date DESC LIMIT 1"),
             1u);
-  EXPECT_EQ(countOf(log, "INSERT INTO rates (id,date,name,rate) VALUES (1,19980420,'usd',6.123)"),
+  EXPECT_EQ(countOf(log, "INSERT INTO rates (id,date,name,rate) VALUES (1,19980420,'usd',6.12345)"),
             1u);
-  EXPECT_EQ(countOf(log, "INSERT INTO rates (id,date,name,rate) VALUES (2,19980401,'it\\'s',5.800)"),
+  EXPECT_EQ(countOf(log, "INSERT INTO rates (id,date,name,rate) VALUES (2,19980401,'it\\'s',5.8)"),
             1u);
   EXPECT_EQ(countPrefix(log, "UPDATE ids SET tabid="), 2u);
   auto stored = node.rows("SELECT rate FROM rates WHERE name='it\\'s'");
