@@ -228,6 +228,7 @@ void interpret(Interpreter *in) {
     } else if (!in->inComment && !take(in, c)) {
       return;
     }
+    if (c == '\n') endIfOutputLost(in->out);
   }
 }
 

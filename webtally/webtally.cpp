@@ -1,3 +1,4 @@
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cstdlib>
@@ -34,6 +35,12 @@ bool plainUserName(const char *user) { return strlen(user) <= kUserNameMax && is
 
 }  // namespace
 
+void endIfOutputLost(FILE *out) {
+  if (!ferror(out)) return;
+  sqlClose();
+  _exit(0);
+}
+
 void webtallyUsage() {
   fputs("Use only as a CGI module. See korvix docimentation..\n", stdout);
   exit(0);
@@ -61,6 +68,13 @@ void runForm(const char *form, const char *user) {
 }
 
 int webtallyMain() {
+  // A reader that goes away (a browser that stops, `| head`) makes writes to
+  // the page fail instead of raising SIGPIPE, which the database client takes
+  // for its own connection lost; the form stops at the next line then.
+  sigset_t pipe;
+  sigemptyset(&pipe);
+  sigaddset(&pipe, SIGPIPE);
+  sigprocmask(SIG_BLOCK, &pipe, nullptr);
   const char *moneyFault = initMoneyConfig();
   // Every directive of a form stands between two "@", whatever the
   // configuration says.

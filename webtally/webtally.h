@@ -42,6 +42,9 @@
 int webtallyMain();
 // Writes the usage line to standard output and ends the process with status 0.
 [[noreturn]] void webtallyUsage();
+// Ends the request quietly (status 0, the database connection closed) when a
+// write to out has failed: nobody reads the page any more.
+void endIfOutputLost(FILE *out);
 // Shows the form file form for user (null: no user) on standard output.
 void runForm(const char *form, const char *user);
 

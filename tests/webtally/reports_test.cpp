@@ -390,6 +390,17 @@ TEST_F(Reports, PagesReadEachDescriptionAndSumOnce) {
     std::string sent = db_.statements().substr(before);
     EXPECT_EQ(size_t(std::count(sent.begin(), sent.end(), '\n')), c.statements) << c.form << "\n" << sent;
   }
+  // A reader that stops early (the page outgrows what the pipe holds) ends
+  // the request quietly: status 0, no database complaint, and nothing more
+  // is read for nobody.
+  CgiRequest stopping = {kOn};
+  stopping.reader = "head -c 100 >/dev/null";
+  auto r = site_.page("@statistic html begin=-0.1@\n" + std::string(400000, 'x') +
+                          "\n@statistic html begin=-3.0 end=-2.0@\n",
+                      stopping);
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, kNoSum);
+  EXPECT_EQ(db_.statements().find("date>=19950500"), std::string::npos);
 }
 
 // boris reads Russian (KOI8-R): 500.00 paid, 10.00 charged in May.

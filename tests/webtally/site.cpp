@@ -41,6 +41,12 @@ testsupport::WebServer::Options Site::webOptions(const std::string &users) const
 testsupport::RunResult Site::run(const CgiRequest &request) const {
   testsupport::RunSpec spec;
   spec.program = "webtally";
+  if (!request.reader.empty()) {
+    spec.program = "/bin/bash";
+    // With SIGPIPE as a shell gives it, not ignored as in the tests.
+    spec.args = {"-c", "env --default-signal=PIPE \"$0\" | " + request.reader + "; exit ${PIPESTATUS[0]}",
+                 testsupport::binPath("webtally")};
+  }
   spec.etc = {{"korvix-1.3.conf", config()}};
   spec.env = {{"QUERY_STRING", request.query}};
   if (request.user) spec.env.push_back({"REMOTE_USER", request.user});

@@ -17,6 +17,7 @@ struct CgiRequest {
   const char *user = "ann";      // REMOTE_USER
   const char *authType = "Basic";  // AUTH_TYPE
   const char *method = "GET";    // REQUEST_METHOD
+  std::string reader = "";       // a shell command that reads the page ("" the test)
 };
 
 class Site {
