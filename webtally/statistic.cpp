@@ -4,7 +4,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "config.h"
 #include "currency.h"
@@ -143,14 +145,14 @@ void writeFooter(const Table &t, double total) {
   fputs(std::string(t.width, '=').c_str(), t.out);
 }
 
-void writeMonth(const Table &t, const Date &month) {
-  MsqlResult *result =
-      selectStat(t.user->name, static_cast<unsigned>(month.year), static_cast<unsigned>(month.month));
+// YYYYMM of a month.
+unsigned monthKey(const Date &month) { return static_cast<unsigned>(month.year * 100 + month.month); }
+
+void writeMonth(const Table &t, const Date &month, const std::vector<StatRow> &rows) {
   writeHead(t, month);
   double total = 0;
   std::string group;  // of the rows before
-  StatRow row;
-  while (nextStat(&row, result) == kStatRead) {
+  for (const StatRow &row : rows) {
     if (std::fabs(row.amount) < kStatLeastAmount) continue;
     if (group.empty() ? strcmp(row.group, kMiscGroup) != 0 : group != row.group) writeGroup(t, row.group);
     group = row.group;
@@ -192,10 +194,18 @@ void cmdStatistic(FILE *out, UserConf *user, char *args) {
     begin = end;
     subDate(&begin, &back);
   }
+  // The rows of all the months in one statement, each month's kept in the
+  // order they come in.
+  std::map<unsigned, std::vector<StatRow>> rows;
+  if (monthIndex(begin) <= monthIndex(end)) {
+    MsqlResult *result = selectStatMonths(user->name, monthKey(begin), monthKey(end));
+    StatRow row;
+    while (nextStat(&row, result) == kStatRead) rows[static_cast<unsigned>(row.date / 100)].push_back(row);
+  }
   const Date oneMonth = {0, 1, 0};
   for (int64_t i = 0; monthIndex(begin) <= monthIndex(end); ++i, addDate(&begin, &oneMonth)) {
     if (i > 0) fputs("\n", out);
-    writeMonth(t, begin);
+    writeMonth(t, begin, rows[monthKey(begin)]);
   }
   freeArgs(a);
 }

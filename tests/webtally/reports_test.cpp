@@ -372,9 +372,9 @@ TEST_F(Reports, PagesReadEachDescriptionAndSumOnce) {
     std::string form;
     size_t statements;
   } cases[] = {
-      // A select per month shown; five services and two groups described
-      // from the tables (the others by the catalogue).
-      {"@statistic begin=-0.2@@statistic html begin=-0.1@", 5 + 5 + 2},
+      // A select per directive, for all its months; five services and two
+      // groups described from the tables (the others by the catalogue).
+      {"@statistic begin=-0.2@@statistic html begin=-0.1@", 2 + 5 + 2},
       // total() four times, as the sample node's page has it: the balance
       // and the month's charges.
       {"@if value=total()<0@@total@ @print value=0-total() bywords@@fi@@total withvat@", 2},

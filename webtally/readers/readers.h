@@ -85,6 +85,7 @@ struct StatRow {
   double amount;              // counted quantity
   double sum;                 // charge in base currency; 0 (with a warning) when NULL
   char sname[kStatTextSize];  // unit name (a message key); "-" when NULL
+  long date = 0;              // YYYYMMDD, read from selectStatMonths only
 };
 
 // Results of nextStat and sumStat.
@@ -95,6 +96,10 @@ constexpr int kStatEnd = 2;       // no rows left; the result has been freed
 // Selects the user's rows of the month, ordered by group. Null when the statement
 // failed (no connection, or refused).
 MsqlResult *selectStat(const char *user, unsigned year, unsigned month);
+// The user's rows of the months from first to last (YYYYMM), ordered by
+// group, with their dates: one statement for a page of months. Within a
+// month the rows come in the order selectStat gives them.
+MsqlResult *selectStatMonths(const char *user, unsigned first, unsigned last);
 // selectStat for the month of the report date.
 MsqlResult *selectStatCurrent(const char *user);
 // Reads the next row into row, texts cut to 16 characters. Rows without a

@@ -20,6 +20,14 @@ MsqlResult *selectStat(const char *user, unsigned year, unsigned month) {
   return sqlStoreResult();
 }
 
+MsqlResult *selectStatMonths(const char *user, unsigned first, unsigned last) {
+  if (sqlQuery("SELECT name,group,amount,sum,sname,date FROM statistic WHERE user='%s' AND "
+               "date>=%06u00 AND date<=%06u99 ORDER BY group",
+               sqlString(user, nullptr), first, last) != 0)
+    return nullptr;
+  return sqlStoreResult();
+}
+
 MsqlResult *selectStatCurrent(const char *user) {
   return selectStat(user, static_cast<unsigned>(today.year), static_cast<unsigned>(today.month));
 }
@@ -37,6 +45,7 @@ int nextStat(StatRow *row, MsqlResult *result) {
     row->sum = column[3] ? strtod(column[3], nullptr) : 0;
     if (!column[3]) error("No sum in statistic row of `%s', counted as 0", row->name);
     strnzcpy(row->sname, column[4] ? column[4] : "-", sizeof row->sname);
+    row->date = result->numFields > 5 && column[5] ? strtol(column[5], nullptr, 10) : 0;
     return kStatRead;
   }
   sqlFreeResult(result);
