@@ -45,6 +45,7 @@ void statTableInit(StatTable *table) {
   table->classes = nullptr;
   table->classCounts = nullptr;
   table->userIndex.clear();
+  table->setPlaces.clear();
 }
 
 void statTableFree(StatTable *table) {
@@ -59,7 +60,10 @@ void statTableFree(StatTable *table) {
   statTableInit(table);
 }
 
-ByteCount *statCounter(StatTable *table, const char *user, const char *className) {
+namespace {
+
+// The user's place in the table, added when new.
+unsigned userPlace(StatTable *table, const char *user) {
   auto [place, added] = table->userIndex.try_emplace(user, table->userCount);
   unsigned u = place->second;
   if (added) {
@@ -73,7 +77,11 @@ ByteCount *statCounter(StatTable *table, const char *user, const char *className
     table->classCounts[u] = 0;
     ++table->userCount;
   }
+  return u;
+}
 
+// The counter of class className in the user's place u, appended when new.
+ByteCount *classCounter(StatTable *table, unsigned u, const char *className) {
   unsigned count = table->classCounts[u];
   unsigned c = 0;
   // Mostly the very name counted before, which spares reading it.
@@ -86,6 +94,19 @@ ByteCount *statCounter(StatTable *table, const char *user, const char *className
     ++table->classCounts[u];
   }
   return &table->counters[u][c];
+}
+
+}  // namespace
+
+ByteCount *statCounter(StatTable *table, const char *user, const char *className) {
+  return classCounter(table, userPlace(table, user), className);
+}
+
+ByteCount *statCounterOfSet(StatTable *table, unsigned setIndex, const char *user, const char *className) {
+  if (setIndex >= table->setPlaces.size()) table->setPlaces.resize(setIndex + 1, 0);
+  unsigned &place = table->setPlaces[setIndex];
+  if (place == 0) place = userPlace(table, user) + 1;
+  return classCounter(table, place - 1, className);
 }
 
 bool writeStat(StatTable *table, const char *output) {

@@ -217,13 +217,15 @@ TEST(Postmeter, SkipsLinesWithAWrongNumberOfFields) {
                          "kate kate 1 a\n"
                          "kate kate 1 a b c d e f g h i\n"
                          "kate kate 4 \"two words\" b\n"
+                         " \tkate\vkate 16 a b \r\n"
+                         "kate kate 32 a\\ b c\n"
                          "\"\"\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err,
             "Mailstat line ignored due to bad field's number (4)\n"
             "Mailstat line ignored due to bad field's number (12)\n"
             "Mailstat line ignored due to bad field's number (1)\n");
-  EXPECT_EQ(r.out, header("kate") + "kate\tlocal\t8\n");
+  EXPECT_EQ(r.out, header("kate") + "kate\tlocal\t104\n");
 }
 
 TEST(Postmeter, SkipsMailsWithBadAddresses) {
