@@ -279,6 +279,12 @@ struct Matcher {
   // most patterns have none).
   std::vector<unsigned> firstUserSet, userSets;
   std::vector<unsigned> regexecUserSets;  // user sets with a pattern of class `user` on regexec
+  // Every entry of the user sets and then of the common set, each set's in
+  // slot order in one run (set s: planStart[s] up to planStart[s + 1]), so
+  // that classifying a mail reads a few adjacent cache lines per user set
+  // rather than following its lists. Empty until built.
+  std::vector<PlannedEntry> plan;
+  std::vector<unsigned> planStart;
 } matcher;
 
 // While the set matcher is built: the number of each text put in (-1: RE2
@@ -321,6 +327,22 @@ void indexUserSets(int patterns, std::vector<std::pair<int, unsigned>> *owners) 
   for (int p = 0; p < patterns; ++p) matcher.firstUserSet[p + 1] += matcher.firstUserSet[p];
 }
 
+// Appends the set's entries to the plan.
+void planEntries(const MailClassSet *classes) {
+  for (unsigned slot = 0; slot < classes->classCount; ++slot)
+    for (const MailClassEntry *entry = classes->heads[slot]; entry; entry = entry->next)
+      matcher.plan.push_back({entry, classes->names[slot], entry->setIndex, slot, entry->kind});
+  matcher.planStart.push_back(static_cast<unsigned>(matcher.plan.size()));
+}
+
+// The plan of the user sets and the common set, with the entries' numbers
+// as they are now.
+void buildPlan() {
+  matcher.planStart.assign(1, 0);
+  for (unsigned i = 0; i < userClassSetCount; ++i) planEntries(&userClassSets[i]);
+  planEntries(&commonClassSet);
+}
+
 // Every entry back on regexec.
 void forgetEntries(MailClassSet *classes) {
   for (unsigned slot = 0; slot < classes->classCount; ++slot)
@@ -352,11 +374,12 @@ void matchSetBuild() {
   if (numbering.patterns > 0 && set->Compile()) {
     matcher.set = std::move(set);
     indexUserSets(numbering.patterns, &numbering.owners);
-    return;
+  } else {
+    forgetEntries(&commonClassSet);
+    for (unsigned i = 0; i < userClassSetCount; ++i) forgetEntries(&userClassSets[i]);
+    matcher = Matcher();
   }
-  forgetEntries(&commonClassSet);
-  for (unsigned i = 0; i < userClassSetCount; ++i) forgetEntries(&userClassSets[i]);
-  matcher = Matcher();
+  buildPlan();
 }
 
 void AddressMatch::reset(const char *address) {
@@ -384,11 +407,47 @@ void AddressMatch::find() {
   for (int hit : hits_) bits_[hit / 64] |= uint64_t(1) << (hit % 64);
 }
 
-bool AddressMatch::matches(const MailClassEntry *entry) {
-  if (entry->setIndex < 0) return regexMatch(entry, address_);
+bool AddressMatch::matches(const MailClassEntry *entry) { return matchesAs(entry, entry->setIndex); }
+
+bool AddressMatch::matchesAs(const MailClassEntry *entry, int setIndex) {
+  if (setIndex < 0) return regexMatch(entry, address_);
   find();
   if (failed_) return regexMatch(entry, address_);
-  return (bits_[entry->setIndex / 64] >> (entry->setIndex % 64)) & 1;
+  return (bits_[setIndex / 64] >> (setIndex % 64)) & 1;
+}
+
+namespace {
+
+bool entryMatches(const MailClassEntry *entry, void *match) {
+  return static_cast<AddressMatch *>(match)->matches(entry);
+}
+
+}  // namespace
+
+const char *AddressMatch::firstClass(unsigned setNumber, bool userClass, int wanted) {
+  // Without a plan of the sets as they are, the sets' own lists.
+  if (matcher.planStart.size() != userClassSetCount + 2) {
+    const MailClassSet *set = setNumber < userClassSetCount ? &userClassSets[setNumber] : &commonClassSet;
+    return classMatchBy(set, userClass, wanted, entryMatches, this);
+  }
+  // classMatchBy over the plan: the first entry of the wanted kind that
+  // matches and is not cancelled by an `except` entry of its class right
+  // after it names the class.
+  const PlannedEntry *p = matcher.plan.data() + matcher.planStart[setNumber];
+  const PlannedEntry *end = matcher.plan.data() + matcher.planStart[setNumber + 1];
+  for (; p < end; ++p) {
+    if (p->slot != 0 && userClass) break;
+    if ((p->slot == 0 && !userClass) || (p->kind != wanted && p->kind != KIND_ANY)) continue;
+    if (!matchesAs(p->entry, p->setIndex)) continue;
+    const PlannedEntry *guard = p + 1;
+    if (guard < end && guard->slot == p->slot && guard->kind == KIND_EXCEPT &&
+        matchesAs(guard->entry, guard->setIndex)) {
+      p = guard;
+      continue;
+    }
+    return p->name;
+  }
+  return nullptr;
 }
 
 void AddressMatch::userSetCandidates(std::vector<unsigned> *sets) {

@@ -40,11 +40,6 @@ void countMail(StatTable *table, unsigned i, const char *className, const MailLi
   if (saveSpecials) saveSpecial(user, className, mail, tag);
 }
 
-// An entry's pattern against the address of an AddressMatch.
-bool entryMatches(const MailClassEntry *entry, void *match) {
-  return static_cast<AddressMatch *>(match)->matches(entry);
-}
-
 // Indices of the user sets whose class `user` matches an address.
 using OwnerList = std::vector<unsigned>;
 
@@ -57,13 +52,7 @@ void findOwners(AddressMatch *match, int kind, OwnerList *owners) {
   owners->clear();
   match->userSetCandidates(&candidates);
   for (unsigned i : candidates)
-    if (classMatchBy(&userClassSets[i], true, kind, entryMatches, match)) owners->push_back(i);
-}
-
-// classMatch of the set's service classes.
-const char *serviceClass(unsigned setIndex, AddressMatch *match, int kind) {
-  const MailClassSet *set = setIndex < userClassSetCount ? &userClassSets[setIndex] : &commonClassSet;
-  return classMatchBy(set, false, kind, entryMatches, match);
+    if (match->firstClass(i, true, kind)) owners->push_back(i);
 }
 
 // The normal forms of the line being classified, what the patterns say
@@ -105,7 +94,7 @@ struct Side {
 void ownClasses(StatTable *table, unsigned i, const MailLine *mail, const Side &side,
                 std::vector<unsigned> &undecided) {
   const char *user = userClassSets[i].owner;
-  if (const char *cls = serviceClass(i, side.match, side.kind)) {
+  if (const char *cls = side.match->firstClass(i, false, side.kind)) {
     debug(7, "service %s(%s) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
     countMail(table, i, cls, mail, side.specialTag);
   } else {
@@ -118,7 +107,7 @@ void ownClasses(StatTable *table, unsigned i, const MailLine *mail, const Side &
 void commonClasses(StatTable *table, const std::vector<unsigned> &undecided,
                    const MailLine *mail, const Side &side) {
   if (undecided.empty()) return;
-  const char *cls = serviceClass(userClassSetCount, side.match, side.kind);
+  const char *cls = side.match->firstClass(userClassSetCount, false, side.kind);
   if (!cls) return;
   for (unsigned i : undecided) {
     debug(7, "service %s(%s/common) hit(%s): %s\n", cls, userClassSets[i].owner, side.word,
