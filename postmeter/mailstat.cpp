@@ -84,8 +84,12 @@ unsigned userPlace(StatTable *table, const char *user) {
 ByteCount *classCounter(StatTable *table, unsigned u, const char *className) {
   unsigned count = table->classCounts[u];
   unsigned c = 0;
-  // Mostly the very name counted before, which spares reading it.
-  while (c < count && table->classes[u][c] != className && strcmp(table->classes[u][c], className) != 0) ++c;
+  // Mostly the very name counted before, which spares reading the names.
+  while (c < count && table->classes[u][c] != className) ++c;
+  if (c == count) {
+    c = 0;
+    while (c < count && strcmp(table->classes[u][c], className) != 0) ++c;
+  }
   if (c == count) {
     table->classes[u] = growArray(table->classes[u], c);
     table->counters[u] = growArray(table->counters[u], c);
