@@ -273,7 +273,13 @@ bool alternation(Cursor &c, bool nested, bool top, std::string *out, bool *ancho
 // often share one) share one pattern in it, so that an address hits each
 // text once, however many users wrote it.
 struct Matcher {
-  std::unique_ptr<RE2::Set> set;          // null until built (or when RE2 failed)
+  std::unique_ptr<RE2::Set> set;          // null when no pattern needs it
+  bool built = false;                     // false until built (or when RE2 failed)
+  std::vector<int> numbers;               // the pattern number of each of set's patterns
+  // The patterns that match every address (the empty translation, as of
+  // ".*"). They stay out of set: in it they would make every state of its
+  // DFA a matching one, whose matches the search gathers at every byte.
+  std::vector<int> everywhere;
   // The user sets whose class `user` holds pattern p: userSets[firstUserSet[p]]
   // up to userSets[firstUserSet[p + 1]], ascending (one array for all, as
   // most patterns have none).
@@ -303,7 +309,13 @@ void addEntries(RE2::Set *set, Numbering *numbering, MailClassSet *classes, unsi
       if (entry->kind == KIND_NONE) continue;
       if (entry->re2) {
         auto [known, added] = numbering->numbers.try_emplace(entry->re2, -1);
-        if (added && (known->second = set->Add(entry->re2, nullptr)) >= 0) ++numbering->patterns;
+        if (added && !entry->re2[0]) {
+          known->second = numbering->patterns++;
+          matcher.everywhere.push_back(known->second);
+        } else if (added && set->Add(entry->re2, nullptr) >= 0) {
+          known->second = numbering->patterns++;
+          matcher.numbers.push_back(known->second);
+        }
         entry->setIndex = known->second;
       }
       if (slot != 0 || userSet == kNoUserSet) continue;
@@ -371,8 +383,9 @@ void matchSetBuild() {
   // The common class `user` is never consulted.
   addEntries(set.get(), &numbering, &commonClassSet, 1, kNoUserSet);
   for (unsigned i = 0; i < userClassSetCount; ++i) addEntries(set.get(), &numbering, &userClassSets[i], 0, i);
-  if (numbering.patterns > 0 && set->Compile()) {
-    matcher.set = std::move(set);
+  if (numbering.patterns > 0 && (matcher.numbers.empty() || set->Compile())) {
+    if (!matcher.numbers.empty()) matcher.set = std::move(set);
+    matcher.built = true;
     indexUserSets(numbering.patterns, &numbering.owners);
   } else {
     forgetEntries(&commonClassSet);
@@ -393,7 +406,7 @@ void AddressMatch::find() {
   failed_ = false;
   for (int hit : hits_) bits_[hit / 64] &= ~(uint64_t(1) << (hit % 64));
   hits_.clear();
-  if (!matcher.set) return;
+  if (!matcher.built) return;
   bits_.resize((matcher.firstUserSet.size() + 63) / 64);
   // regcomp's '^' after some other part of a pattern also matches right
   // after a newline, even without REG_NEWLINE; such addresses (never of the
@@ -402,8 +415,12 @@ void AddressMatch::find() {
     failed_ = true;
     return;
   }
-  RE2::Set::ErrorInfo info = {RE2::Set::kNoError};
-  if (!matcher.set->Match(address_, &hits_, &info) && info.kind != RE2::Set::kNoError) failed_ = true;
+  hits_ = matcher.everywhere;
+  if (matcher.set) {
+    RE2::Set::ErrorInfo info = {RE2::Set::kNoError};
+    if (!matcher.set->Match(address_, &setHits_, &info) && info.kind != RE2::Set::kNoError) failed_ = true;
+    for (int hit : setHits_) hits_.push_back(matcher.numbers[hit]);
+  }
   for (int hit : hits_) bits_[hit / 64] |= uint64_t(1) << (hit % 64);
 }
 
@@ -453,7 +470,7 @@ const char *AddressMatch::firstClass(unsigned setNumber, bool userClass, int wan
 void AddressMatch::userSetCandidates(std::vector<unsigned> *sets) {
   sets->clear();
   find();
-  if (!matcher.set || failed_) {
+  if (!matcher.built || failed_) {
     for (unsigned i = 0; i < userClassSetCount; ++i) sets->push_back(i);
     return;
   }

@@ -72,5 +72,6 @@ class AddressMatch {
   bool found_ = false;          // hits_ holds the set matcher's answer
   bool failed_ = false;         // regexec for everything
   std::vector<int> hits_;       // numbers of the matching patterns
+  std::vector<int> setHits_;    // the RE2 set's answer, in its own numbering
   std::vector<uint64_t> bits_;  // the same as one bit per pattern
 };
