@@ -1,6 +1,7 @@
 // Normal form of mail addresses (see address.h).
 #include <cctype>
 #include <cstring>
+#include <string>
 
 #include "address.h"
 #include "core.h"
@@ -21,14 +22,36 @@ char *appendPiece(char *out, const char *start, const char *end) {
   return out;
 }
 
+// The address characters as one flag per byte, made again whenever
+// legal-chars has changed since: every character of every address is tested.
+class AddressChars {
+ public:
+  const bool *table() {
+    const char *legal = legalAddrChars ? legalAddrChars : "";
+    if (made_ && (legalAddrChars != nullptr) == legalSet_ && legal_ == legal) return flags_;
+    made_ = true;
+    legalSet_ = legalAddrChars != nullptr;
+    legal_ = legal;
+    for (int u = 0; u < 256; ++u) {
+      if (legalSet_)
+        flags_[u] = strchr(legal, tolower(u)) != nullptr;
+      else
+        flags_[u] = isalnum(u) || strchr("-._[]/=", u) != nullptr;
+    }
+    flags_[0] = false;
+    return flags_;
+  }
+
+ private:
+  bool made_ = false;
+  bool legalSet_ = false;
+  std::string legal_;  // the legal-chars text the table was made for
+  bool flags_[256];
+} addressChars;
+
 }  // namespace
 
-bool isAddressChar(char c) {
-  unsigned char u = static_cast<unsigned char>(c);
-  if (u == '\0') return false;
-  if (legalAddrChars) return strchr(legalAddrChars, tolower(u)) != nullptr;
-  return isalnum(u) || strchr("-._[]/=", u) != nullptr;
-}
+bool isAddressChar(char c) { return addressChars.table()[static_cast<unsigned char>(c)]; }
 
 char *copyRoute(char *dest, const char *start, const char *end) {
   char *out = dest;
@@ -47,6 +70,7 @@ char *copyRoute(char *dest, const char *start, const char *end) {
 
 char *normaliseAddress(char *dest, const char *address) {
   if (!*address) return copyRoute(dest, address, address);
+  const bool *isAddress = addressChars.table();
 
   // Scan the route parts up to the first '@' or '%'.
   const char *partStart = address;
@@ -56,7 +80,7 @@ char *normaliseAddress(char *dest, const char *address) {
       partStart = p + 1;
     } else if (isAddressSeparator(*p)) {
       break;
-    } else if (!isAddressChar(*p)) {
+    } else if (!isAddress[static_cast<unsigned char>(*p)]) {
       return nullptr;
     }
   }
@@ -69,7 +93,7 @@ char *normaliseAddress(char *dest, const char *address) {
   const char *pieceEnd = address + strlen(address);
   for (;;) {
     const char *q = pieceEnd;
-    while (q > address && isAddressChar(q[-1]) && !isAddressSeparator(q[-1]) &&
+    while (q > address && isAddress[static_cast<unsigned char>(q[-1])] && !isAddressSeparator(q[-1]) &&
            !isRouteSeparator(q[-1]))
       --q;
     out = appendPiece(out, q, pieceEnd);

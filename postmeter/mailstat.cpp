@@ -52,6 +52,7 @@ void statTableInit(StatTable *table) {
   table->classes = nullptr;
   table->classCounts = nullptr;
   table->userIndex.clear();
+  table->setPlaces.clear();
 }
 
 void statTableFree(StatTable *table) {
@@ -66,7 +67,10 @@ void statTableFree(StatTable *table) {
   statTableInit(table);
 }
 
-ByteCount *statCounter(StatTable *table, const char *user, const char *className) {
+namespace {
+
+// The user's place in the table, added when new.
+unsigned userPlace(StatTable *table, const char *user) {
   auto [place, added] = table->userIndex.try_emplace(user, table->userCount);
   unsigned u = place->second;
   if (added) {
@@ -80,11 +84,19 @@ ByteCount *statCounter(StatTable *table, const char *user, const char *className
     table->classCounts[u] = 0;
     ++table->userCount;
   }
+  return u;
+}
 
+// The counter of class className in the user's place u, appended when new.
+ByteCount *classCounter(StatTable *table, unsigned u, const char *className) {
   unsigned count = table->classCounts[u];
   unsigned c = 0;
-  // Mostly the very name counted before, which spares reading it.
-  while (c < count && table->classes[u][c] != className && strcmp(table->classes[u][c], className) != 0) ++c;
+  // Mostly the very name counted before, which spares reading the names.
+  while (c < count && table->classes[u][c] != className) ++c;
+  if (c == count) {
+    c = 0;
+    while (c < count && strcmp(table->classes[u][c], className) != 0) ++c;
+  }
   if (c == count) {
     table->classes[u] = growArray(table->classes[u], c);
     table->counters[u] = growArray(table->counters[u], c);
@@ -93,6 +105,19 @@ ByteCount *statCounter(StatTable *table, const char *user, const char *className
     ++table->classCounts[u];
   }
   return &table->counters[u][c];
+}
+
+}  // namespace
+
+ByteCount *statCounter(StatTable *table, const char *user, const char *className) {
+  return classCounter(table, userPlace(table, user), className);
+}
+
+ByteCount *statCounterOfSet(StatTable *table, unsigned setIndex, const char *user, const char *className) {
+  if (setIndex >= table->setPlaces.size()) table->setPlaces.resize(setIndex + 1, 0);
+  unsigned &place = table->setPlaces[setIndex];
+  if (place == 0) place = userPlace(table, user) + 1;
+  return classCounter(table, place - 1, className);
 }
 
 bool writeStat(StatTable *table, const char *output) {

@@ -22,6 +22,7 @@
 #include <cstdio>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
 // Byte counters are 64-bit so that no month of traffic wraps around.
 using ByteCount = uint64_t;
@@ -34,6 +35,9 @@ struct StatTable {
   const char ***classes;  // per user: class names in order of first count
   unsigned *classCounts;  // per user: number of classes
   std::unordered_map<std::string_view, unsigned> userIndex;  // user name -> place in users
+  // Class set index -> place in users + 1 (0: not looked up yet), so that a
+  // mail's counters are found without hashing the owner's name.
+  std::vector<unsigned> setPlaces;
 };
 
 // One mail as the listing shows it: normalised, lower-case addresses and the
@@ -54,6 +58,9 @@ void statTableInit(StatTable *table);
 void statTableFree(StatTable *table);
 // The counter of the user's class, appended with 0 when new.
 ByteCount *statCounter(StatTable *table, const char *user, const char *className);
+// statCounter of the owner of class set setIndex (any number that stands for
+// that one user in every call on the table), user being its owner's name.
+ByteCount *statCounterOfSet(StatTable *table, unsigned setIndex, const char *user, const char *className);
 // Writes the totals: output null or beginning with '-': standard output;
 // "~name": the file name in each user's directory, appended to; anything
 // else: that file, appended to. A file that cannot be opened is fatal.

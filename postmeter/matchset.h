@@ -39,6 +39,15 @@ bool posixToRe2(const char *posix, std::string *re2);
 // entry is matched with regexec.
 void matchSetBuild();
 
+// One entry of a class set as the classification reads it.
+struct PlannedEntry {
+  const MailClassEntry *entry;
+  const char *name;  // its class's name
+  int setIndex;      // entry->setIndex
+  unsigned slot;     // its class's slot
+  int kind;          // entry->kind
+};
+
 // What the patterns say about one address. The set matcher runs once, when
 // the first entry of the set matcher is asked about.
 class AddressMatch {
@@ -47,6 +56,10 @@ class AddressMatch {
   void reset(const char *address);
   // True when the entry's compiled pattern matches the address.
   bool matches(const MailClassEntry *entry);
+  // classMatch of the address in user set setNumber (userClassSetCount: the
+  // common set), with what the set matcher found; read from a copy of the
+  // sets made by matchSetBuild when it has run.
+  const char *firstClass(unsigned setNumber, bool userClass, int wanted);
   // The user sets (indices into userClassSets, ascending) whose class `user`
   // can match the address: every set with a matching pattern there, or with
   // a pattern there on regexec. Any other set's class `user` does not match.
@@ -54,9 +67,11 @@ class AddressMatch {
 
  private:
   void find();
+  bool matchesAs(const MailClassEntry *entry, int setIndex);
   const char *address_ = "";
   bool found_ = false;          // hits_ holds the set matcher's answer
   bool failed_ = false;         // regexec for everything
   std::vector<int> hits_;       // numbers of the matching patterns
+  std::vector<int> setHits_;    // the RE2 set's answer, in its own numbering
   std::vector<uint64_t> bits_;  // the same as one bit per pattern
 };

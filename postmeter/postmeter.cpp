@@ -25,20 +25,19 @@ bool normalForm(std::string &out, const char *address) {
   out.resize(strlen(address) + kNormalSlack);
   if (!normaliseAddress(out.data(), address)) return false;
   out.resize(strlen(out.c_str()));
-  for (char &c : out) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+  // tolower of the C locale, without a call per character.
+  for (char &c : out)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
   return true;
 }
 
-// Adds the mail to the user's counter of the class and lists it under -s.
-void countMail(StatTable *table, const char *user, const char *className, const MailLine *mail,
+// Adds the mail to the counter of the class of the owner of user set i and
+// lists it under -s.
+void countMail(StatTable *table, unsigned i, const char *className, const MailLine *mail,
                const char *tag) {
-  *statCounter(table, user, className) += mail->size;
+  const char *user = userClassSets[i].owner;
+  *statCounterOfSet(table, i, user, className) += mail->size;
   if (saveSpecials) saveSpecial(user, className, mail, tag);
-}
-
-// An entry's pattern against the address of an AddressMatch.
-bool entryMatches(const MailClassEntry *entry, void *match) {
-  return static_cast<AddressMatch *>(match)->matches(entry);
 }
 
 // Indices of the user sets whose class `user` matches an address.
@@ -53,13 +52,7 @@ void findOwners(AddressMatch *match, int kind, OwnerList *owners) {
   owners->clear();
   match->userSetCandidates(&candidates);
   for (unsigned i : candidates)
-    if (classMatchBy(&userClassSets[i], true, kind, entryMatches, match)) owners->push_back(i);
-}
-
-// classMatch of the set's service classes.
-const char *serviceClass(unsigned setIndex, AddressMatch *match, int kind) {
-  const MailClassSet *set = setIndex < userClassSetCount ? &userClassSets[setIndex] : &commonClassSet;
-  return classMatchBy(set, false, kind, entryMatches, match);
+    if (match->firstClass(i, true, kind)) owners->push_back(i);
 }
 
 // The normal forms of the line being classified, what the patterns say
@@ -67,8 +60,8 @@ const char *serviceClass(unsigned setIndex, AddressMatch *match, int kind) {
 std::string fromForm, toForm;
 AddressMatch fromMatch, toMatch;
 OwnerList fromOwners, toOwners;
-// The users left to the common classes, for each side.
-std::vector<const char *> senders, receivers;
+// The user sets left to the common classes, for each side.
+std::vector<unsigned> senders, receivers;
 
 }  // namespace
 
@@ -99,26 +92,27 @@ struct Side {
 // service classes that matches side's address counts the mail; without one
 // the user is left to the common classes (added to undecided).
 void ownClasses(StatTable *table, unsigned i, const MailLine *mail, const Side &side,
-                std::vector<const char *> &undecided) {
+                std::vector<unsigned> &undecided) {
   const char *user = userClassSets[i].owner;
-  if (const char *cls = serviceClass(i, side.match, side.kind)) {
+  if (const char *cls = side.match->firstClass(i, false, side.kind)) {
     debug(7, "service %s(%s) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
-    countMail(table, user, cls, mail, side.specialTag);
+    countMail(table, i, cls, mail, side.specialTag);
   } else {
-    undecided.push_back(user);
+    undecided.push_back(i);
   }
 }
 
 // The first common service class that matches side's address counts the mail
 // for every user left undecided.
-void commonClasses(StatTable *table, const std::vector<const char *> &undecided,
+void commonClasses(StatTable *table, const std::vector<unsigned> &undecided,
                    const MailLine *mail, const Side &side) {
   if (undecided.empty()) return;
-  const char *cls = serviceClass(userClassSetCount, side.match, side.kind);
+  const char *cls = side.match->firstClass(userClassSetCount, false, side.kind);
   if (!cls) return;
-  for (const char *user : undecided) {
-    debug(7, "service %s(%s/common) hit(%s): %s\n", cls, user, side.word, side.address.c_str());
-    countMail(table, user, cls, mail, side.commonTag);
+  for (unsigned i : undecided) {
+    debug(7, "service %s(%s/common) hit(%s): %s\n", cls, userClassSets[i].owner, side.word,
+          side.address.c_str());
+    countMail(table, i, cls, mail, side.commonTag);
   }
 }
 
@@ -168,19 +162,63 @@ void processLine(StatTable *table, const char *sender, const char *recipient, By
   commonClasses(table, senders, &mail, toSide);
 }
 
+namespace {
+
+// What splitting a traffic line looks for in each byte.
+enum : unsigned char { kPlain, kWhite, kQuoting, kEnd };
+
+// sepwords' white space, its quoting characters and the end of the line.
+struct LineBytes {
+  unsigned char kinds[256] = {};
+  constexpr LineBytes() {
+    for (unsigned char c : {' ', '\t', '\n', '\v', '\f', '\r'}) kinds[c] = kWhite;
+    kinds[static_cast<unsigned char>('"')] = kinds[static_cast<unsigned char>('\\')] = kQuoting;
+    kinds[0] = kEnd;
+  }
+};
+constexpr LineBytes kLineBytes;
+
+// Splits line into words as sepwords with quoting does, for the usual line
+// of at most kTrafficFields words without quoting characters; false, with
+// line untouched, for any other, which sepwords then splits.
+bool splitPlain(char *line, char **words, int *count) {
+  char *ends[kTrafficFields];
+  int n = 0;
+  const unsigned char *p = reinterpret_cast<unsigned char *>(line);
+  for (;;) {
+    while (kLineBytes.kinds[*p] == kWhite) ++p;
+    if (kLineBytes.kinds[*p] == kEnd) break;
+    if (n == kTrafficFields) return false;
+    words[n] = reinterpret_cast<char *>(const_cast<unsigned char *>(p));
+    while (kLineBytes.kinds[*p] == kPlain) ++p;
+    if (kLineBytes.kinds[*p] == kQuoting) return false;
+    ends[n++] = reinterpret_cast<char *>(const_cast<unsigned char *>(p));
+  }
+  for (int i = 0; i < n; ++i) *ends[i] = '\0';
+  *count = n;
+  return true;
+}
+
+}  // namespace
+
 void readTraffic(StatTable *table, FILE *stream) {
   char line[kLineSize];
+  char *plain[kTrafficFields];
   char **words = nullptr;
   int count = 0;
   while (fgets(line, sizeof line, stream)) {
-    count = 0;
-    sepwords(&words, &count, line, 1);
-    if (count == 0 || words[0][0] == '#') continue;
+    char **fields = plain;
+    if (!splitPlain(line, plain, &count)) {
+      count = 0;
+      sepwords(&words, &count, line, 1);
+      fields = words;
+    }
+    if (count == 0 || fields[0][0] == '#') continue;
     if (count != kTrafficFields) {
       error("Mailstat line ignored due to bad field's number (%u)", static_cast<unsigned>(count));
       continue;
     }
-    processLine(table, words[0], words[1], parseSize(words[2]), words[3], words[4]);
+    processLine(table, fields[0], fields[1], parseSize(fields[2]), fields[3], fields[4]);
   }
   memRealloc(words, 0);
 }

@@ -356,7 +356,10 @@ int wtmpviewMain(int argc, char **argv) {
   layout = &kLayout56;
   walk = Walk();
   std::set_new_handler(outOfMemory);
-  setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  // Line by line to a terminal; in blocks to a file or a pipe, where a
+  // write per line would cost more than the whole walk.
+  if (isatty(STDOUT_FILENO)) setvbuf(stdout, nullptr, _IOLBF, BUFSIZ);
+  else setvbuf(stdout, nullptr, _IOFBF, 1 << 16);
   const char *file = kDefaultFile;
   walk.now = time(nullptr);
   for (;;) {
@@ -396,6 +399,8 @@ int wtmpviewMain(int argc, char **argv) {
     addFilter(FilterKind::user, argv[i]);
   }
   walkWtmp(file);
+  // A lost write (a full disk) is a failure, not a shorter listing.
+  if (fflush(stdout) != 0) err(1, "standard output: %s", strerror(errno));
   return 0;
 }
 

@@ -24,7 +24,10 @@
 #
 # and prints lines per second, peak memory and postmeter's time as a multiple
 # of the floor; at the end, per build, the time on 200,000 lines at each size
-# over the time at the smallest, and the reference's time over this build's.
+# over the time at the smallest, and the reference's time over this build's;
+# with sizes from 50 users, the time at 50 users on 1,000,000 lines as a
+# multiple of cat, and the time at 5,000 over the time at 50 on 1,000,000
+# lines, each against its target.
 # (GNU grep -E -f, the floor of earlier versions, takes many minutes over
 # patterns of the shape .*partnerN.* once there are a few hundred.)
 #
@@ -352,7 +355,7 @@ for users in $sizes; do
   awk -v users="$users" -v short="$short" -v lines="$lines" '
     { t[$1] = $3 } END {
       ref = "reference,_" short "_lines"
-      print users, t["this,_" short "_lines"], (ref in t ? t[ref] : 0), t["this,_" lines "_lines"]
+      print users, t["this,_" short "_lines"], (ref in t ? t[ref] : 0), t["this,_" lines "_lines"], t["cat_(floor)"]
     }' "$work/table" >> "$work/summary"
 done
 
@@ -361,7 +364,7 @@ done
 echo
 echo "time on $short lines over the time at the first size (medians, this run):"
 awk -v short="$short" -v lines="$lines" '
-  { users[NR] = $1; t[NR] = $2 / 1e6; r[NR] = $3 / 1e6; long[$1] = $4 / 1e6 }
+  { users[NR] = $1; t[NR] = $2 / 1e6; r[NR] = $3 / 1e6; long[$1] = $4 / 1e6; cat[$1] = $5 / 1e6 }
   END {
     printf "  %8s %10s %8s %12s %8s\n", "users", "this s", "ratio", "reference s", "ratio"
     for (i = 1; i <= NR; i++) {
@@ -375,6 +378,12 @@ awk -v short="$short" -v lines="$lines" '
         printf "  time(500)/time(50) = %.2f (target: at most 1.6), %s\n", ratio[500], (ratio[500] <= 1.6 ? "met" : "NOT met")
       if (5000 in ratio)
         printf "  time(5000)/time(50) = %.2f (target: at most 3), %s\n", ratio[5000], (ratio[5000] <= 3 ? "met" : "NOT met")
+      x = long[50] / cat[50]
+      printf "  50 users on %d lines: %.2fx cat (target: at most 60x), %s\n", lines, x, (x <= 60 ? "met" : "NOT met")
+      if (5000 in long) {
+        g = long[5000] / long[50]
+        printf "  time(5000)/time(50) on %d lines = %.2f (target: at most 1.5), %s\n", lines, g, (g <= 1.5 ? "met" : "NOT met")
+      }
     }
     if (5000 in long) printf "  5,000 users on %d lines: %.2f s (target: a few seconds)\n", lines, long[5000]
   }' "$work/summary"

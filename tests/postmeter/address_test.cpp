@@ -73,6 +73,12 @@ TEST(NormaliseAddress, FollowsLegalChars) {
     EXPECT_FALSE(isAddressChar('\0'));
     EXPECT_FALSE(isAddressChar('-'));
   }
+  {
+    // Another text of the same length, perhaps in the same place.
+    LegalChars chars("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789");
+    EXPECT_EQ(normal("john@host"), "(null)");
+    EXPECT_FALSE(isAddressChar('A'));
+  }
   EXPECT_TRUE(isAddressChar('-'));
   EXPECT_TRUE(isAddressChar('='));
   EXPECT_FALSE(isAddressChar('<'));

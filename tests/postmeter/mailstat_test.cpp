@@ -26,13 +26,18 @@ TEST(StatCounter, KeepsUsersAndClassesInOrderOfFirstCountAndSharesByName) {
   *statCounter(&table, "john", common) += 3;
   for (int i = 0; i < 25; ++i) *statCounter(&table, "john", i % 2 ? "local" : "inet") += 1;
   for (int i = 0; i < 12; ++i) *statCounter(&table, i % 2 ? "u1" : "u2", "c") += 1;
-  ASSERT_EQ(table.userCount, 4u);
+  // By class set: the user counted by name before, and a new one.
+  *statCounterOfSet(&table, 7, "john", "local") += 100;
+  *statCounterOfSet(&table, 9, "mike", "inet") += 7;
+  *statCounterOfSet(&table, 7, "john", "local") += 100;
+  ASSERT_EQ(table.userCount, 5u);
+  EXPECT_STREQ(table.users[4], "mike");
   EXPECT_STREQ(table.users[0], "kate");
   EXPECT_STREQ(table.users[1], "john");
   ASSERT_EQ(table.classCounts[1], 2u);
   EXPECT_STREQ(table.classes[1][0], "inet");
   EXPECT_EQ(table.counters[1][0], 18u);
-  EXPECT_EQ(table.counters[1][1], 12u);
+  EXPECT_EQ(table.counters[1][1], 212u);
   EXPECT_EQ(table.counters[3][0], 6u);
   statTableFree(&table);
   EXPECT_EQ(table.userCount, 0u);
@@ -40,9 +45,11 @@ TEST(StatCounter, KeepsUsersAndClassesInOrderOfFirstCountAndSharesByName) {
 
   // Emptied, the table finds no user of before; past 10 users it grows.
   const char *names[] = {"a", "b", "c", "d", "e", "f", "g", "h", "i", "j", "k", "l"};
+  *statCounterOfSet(&table, 7, "a", "c") += 1000;
   for (int i = 0; i < 36; ++i) *statCounter(&table, names[(i * 5) % 12], "c") += i;
   ASSERT_EQ(table.userCount, 12u);
   EXPECT_STREQ(table.users[1], "f");
   EXPECT_EQ(table.counters[1][0], 1u + 13 + 25);
+  EXPECT_EQ(table.counters[0][0], 1000u + 12 + 24);
   statTableFree(&table);
 }

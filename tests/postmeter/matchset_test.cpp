@@ -176,6 +176,7 @@ TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
     if (i % 10 == 4) addPatterns(set, "user", KIND_TO, {"(" + u + ")\\1?"});
     if (i % 10 == 6) addPatterns(set, "user", KIND_ANY, {"((^|!)" + u + "){1,2}"});
     if (i % 10 == 7) addPatterns(set, "user", KIND_FROM, {"local!shared"});  // one text, several owners
+    if (i % 20 == 8) addPatterns(set, "user", KIND_TO, {".*"});  // every address
     if (i % 5 == 1) addPatterns(set, "user", KIND_ANY, {maker.pattern()});
     addPatterns(set, "friends", KIND_ANY, {"local!mail" + d + "\\.example\\.org!.*"});
     addPatterns(set, "work", KIND_TO, {corp + ".*"});
@@ -209,11 +210,15 @@ TEST(SetMatcher, ClassifiesEveryAddressLikeRegexec) {
         const MailClassSet *set = i < kUsers ? &userClassSets[i] : &commonClassSet;
         const char *service = classMatch(set, a.c_str(), false, kind);
         ASSERT_STREQ(classMatchBy(set, false, kind, matchesBy, &match), service) << "set " << i << " on " << a;
+        ASSERT_STREQ(match.firstClass(i, false, kind), service) << "set " << i << " on " << a;
         served += service != nullptr;
         if (i < kUsers && classMatch(set, a.c_str(), true, kind)) expected.push_back(i);
       }
-      for (unsigned i : candidates)
-        if (classMatchBy(&userClassSets[i], true, kind, matchesBy, &match)) got.push_back(i);
+      for (unsigned i : candidates) {
+        const char *own = classMatchBy(&userClassSets[i], true, kind, matchesBy, &match);
+        ASSERT_STREQ(match.firstClass(i, true, kind), own) << "set " << i << " on " << a;
+        if (own) got.push_back(i);
+      }
       ASSERT_EQ(got, expected) << "owners of " << a;
       owned += !expected.empty();
     }

@@ -225,13 +225,18 @@ TEST(Postmeter, SkipsLinesWithAWrongNumberOfFields) {
                          "kate kate 1 a\n"
                          "kate kate 1 a b c d e f g h i\n"
                          "kate kate 4 \"two words\" b\n"
+                         " \tkate\vkate 16 a b \r\n"
+                         "kate kate 32 a\\ b c\n"
+                         // read in two pieces: five words, then one
+                         "kate kate 64 a " + std::string(2100, 'b') + "\n"
                          "\"\"\n");
   EXPECT_EQ(r.status, 0);
   EXPECT_EQ(r.err,
             "Mailstat line ignored due to bad field's number (4)\n"
             "Mailstat line ignored due to bad field's number (12)\n"
+            "Mailstat line ignored due to bad field's number (1)\n"
             "Mailstat line ignored due to bad field's number (1)\n");
-  EXPECT_EQ(r.out, header("kate") + "kate\tlocal\t8\n");
+  EXPECT_EQ(r.out, header("kate") + "kate\tlocal\t232\n");
 }
 
 TEST(Postmeter, SkipsMailsWithBadAddresses) {

@@ -314,6 +314,15 @@ TEST(Wtmpview, ReportsUsageAndUnreadableFile) {
   EXPECT_EQ(r.status, 1);
   EXPECT_TRUE(endsWith(r.err, kUsage)) << r.err;
 
+  // Output that cannot be written is a failure, not a shorter listing.
+  testsupport::RunSpec full;
+  full.program = "/bin/sh";
+  full.overlay = false;
+  full.args = {"-c", "\"$0\" -f \"$1\" > /dev/full", testsupport::binPath("wtmpview"), file};
+  r = testsupport::run(full);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.err, "standard output: No space left on device\n");
+
   std::string missing = dir.sub("no-such-wtmp");
   r = view(missing);
   EXPECT_EQ(r.status, 1);
