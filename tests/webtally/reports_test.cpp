@@ -61,6 +61,8 @@ const std::vector<std::string> kRows = {
     "statistic VALUES (10,'ann',19980500,'mailin','s00000001','en',3,'MB',NULL)",
     "statistic VALUES (11,'bob',19980500,'dialup','s00000001','en',1,'min',1000)",
     "statistic VALUES (12,'boris',19980500,'dialup','s00000001','ru',20,'min',10)",
+    // Between December 1997 and January 1998 by number, in neither month.
+    "statistic VALUES (13,'ann',19971300,'dialup','s00000001','en',7,'min',70)",
     "sgroups VALUES (1,'en','s00000001','Internet access')",
     "sgroups VALUES (2,'en','lan','Local <network> & more')",
     "sgroups VALUES (3,'ru','s00000001','\xc9\xce\xd4\xc5\xd2\xce\xc5\xd4')",  // KOI8-R
@@ -256,6 +258,13 @@ TEST_F(Reports, StatisticText) {
            " Total:" + std::string(388, ' ') + "0.00\n" + std::string(400, '='),
        ""},
       {"@statistic begin=+0.1@", "", ""},
+      {"@statistic begin=1997.12.1 end=1998.1.1@",
+       "============================= Services in 12/1997 =============================\n" + head + end +
+           " Total:                                                                   0.00\n" +
+           std::string(79, '=') + "\n" +
+           "============================= Services in 01/1998 =============================\n" + head + end +
+           " Total:                                                                   0.00\n" + std::string(79, '='),
+       ""},
   });
 }
 
