@@ -200,7 +200,9 @@ bool sharesAccount(const std::string &name, const char *account) {
     return false;
   UserConf other;
   userInit(&other);
-  return getUserConf(&other, name.c_str()) && strcmp(other.accname, account) == 0;
+  const bool shares = getUserConf(&other, name.c_str()) && strcmp(other.accname, account) == 0;
+  userClear(&other);
+  return shares;
 }
 
 // True when an entry of the account with the month's flag is the loaded
