@@ -195,6 +195,15 @@ bool upgradeWidths(sqlite3 *db, const std::string &name, std::string *error) {
 
 }  // namespace
 
+Databases::Databases(const std::string &dir, Durability durability) : dir_(dir), durability_(durability) {
+  // No page cache starts with a bulk of pages: the width guards make the
+  // engine open and close a scratch table at every INSERT and UPDATE, and a
+  // bulk taken and given back each time is memory the allocator takes from
+  // and returns to the system at every statement. Process-wide; refused (and
+  // harmless) once the engine is in use.
+  sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+}
+
 Databases::~Databases() {
   statements_.clear();
   for (auto &[name, db] : open_) sqlite3_close_v2(db);

@@ -86,8 +86,7 @@ class StatementCache {
 // The database files of one directory with their open connections.
 class Databases {
  public:
-  explicit Databases(const std::string &dir, Durability durability = Durability::kSyncNormal)
-      : dir_(dir), durability_(durability) {}
+  Databases(const std::string &dir, Durability durability = Durability::kSyncNormal);
   ~Databases();
   Databases(const Databases &) = delete;
   Databases &operator=(const Databases &) = delete;
