@@ -342,7 +342,8 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
         bool inText = numbersInText;
         if (t.text.find_first_not_of("0123456789") == std::string::npos) {
           number.kind = Literal::kInteger;
-          inText |= std::from_chars(t.text.data(), end, number.integer).ptr != end;
+          auto [past, failed] = std::from_chars(t.text.data(), end, number.integer);
+          inText |= failed != std::errc() || past != end;
         }
         if (inText) {
           add(t.text, t.text);
