@@ -20,7 +20,8 @@
 # turns, five of each, their whole wall times are measured by benchtime, and
 # the medians are compared against the targets (inserts 2, selects 1.5).
 #
-# Everything is pinned to the CPUs of BENCH_CPUS (default 0-2) with taskset;
+# Figures are meant for an optimised build (cmake -DCMAKE_BUILD_TYPE=Release);
+# the default build is not optimised. Everything is pinned to the CPUs of BENCH_CPUS (default 0-2) with taskset;
 # the load average of the machine is printed before and after. The files are
 # in BENCH_TMPDIR, else /dev/shm when writable, else /tmp; the folder is
 # removed on exit and nothing is left running.
