@@ -427,6 +427,36 @@ TEST_F(DbServerTest, IndexedTablesAnswerInTheOrderOfPlainOnes) {
   exec(plain, "CREATE TABLE rates (name char(16), rate real, date int, id int)");
   exec(plain, "INSERT INTO rates (id,date,name,rate) VALUES (1,19980601,'USD',7.5)");
   EXPECT_EQ(rows(plain, all), Rows{"USD|7.5|19980601|1"});
+  ASSERT_EQ(msqlQuery(plain, all), 0) << msqlErrMsg;
+  MsqlResult *r = msqlStoreResult();
+  std::string fields;
+  for (MsqlField *f = r->fieldData; f; f = f->next)
+    fields += std::string(f->table) + "." + f->name + ":" + std::to_string(f->type) + ":" +
+              std::to_string(f->length) + " ";
+  msqlFreeResult(r);
+  EXPECT_EQ(fields, "rates.name:2:16 rates.rate:3:8 rates.date:1:4 rates.id:1:4 ");
+  // More shapes than are kept, then the first ones again; a refused
+  // statement leaves its shape usable.
+  for (int round = 0; round < 2; round++)
+    for (int n = 1; n <= 70; n++) {
+      std::string q = "SELECT id FROM accounts WHERE id=" + std::to_string(n);
+      for (int k = 1; k < n; k++) q += " OR id=" + std::to_string(n + k);
+      EXPECT_EQ(rows(plain, q).size(), static_cast<size_t>(std::max(0, std::min(n, 14 - n)))) << n;
+    }
+  EXPECT_EQ(msqlQuery(plain, "UPDATE accounts SET cmt='sixteen-letters-and-far-more' WHERE id=2"), 0);
+  const std::string tooLong = "UPDATE accounts SET cmt='" + std::string(300, 'x') + "' WHERE id=2";
+  EXPECT_EQ(msqlQuery(plain, tooLong.c_str()), -1);
+  EXPECT_EQ(rows(plain, "SELECT cmt FROM accounts WHERE id=2"), Rows{"sixteen-letters-and-far-more"});
+  // A database dropped and made again under its name, with its kept
+  // statements gone with it.
+  msqlClose(plain);
+  ASSERT_EQ(msqlDropDB(sock, "plain"), 0) << msqlErrMsg;
+  ASSERT_EQ(msqlCreateDB(sock, "plain"), 0) << msqlErrMsg;
+  plain = msqlConnect(nullptr);
+  ASSERT_EQ(msqlSelectDB(plain, "plain"), 0) << msqlErrMsg;
+  exec(plain, "CREATE TABLE rates (id int, date int, name char(16), rate real)");
+  exec(plain, "INSERT INTO rates (id,date,name,rate) VALUES (9,19980602,'USD',2.5)");
+  EXPECT_EQ(rows(plain, all), Rows{"9|19980602|USD|2.5"});
   EXPECT_EQ(rows(sock, "SELECT rate,date FROM rates WHERE name='USD' AND date<19980699 ORDER BY date DESC LIMIT 1"),
             Rows{"3.0|19980601"});
   msqlClose(plain);
