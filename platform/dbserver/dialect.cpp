@@ -1,6 +1,7 @@
 #include "dialect.h"
 
 #include <cctype>
+#include <charconv>
 #include <cstdlib>
 #include <cstring>
 
@@ -281,6 +282,7 @@ bool isIdentifier(const std::string &name) {
 bool translateStatement(const std::string &text, Statement *out, std::string *error) {
   std::vector<Token> tokens;
   out->sql.clear();
+  out->shape.clear();
   out->params.clear();
   out->table.clear();
   if (!tokenize(text, &tokens, error)) return false;
@@ -299,10 +301,18 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
     return false;
   }
   if (!oneTable(tokens, verb, &out->table, error)) return false;
-  std::string sql;
+  bool numbersInText = false;  // in the result list or ORDER BY
+  // Appends a token's text to the statement and its form in the shape.
+  auto add = [out](const std::string &text, const std::string &inShape) {
+    if (!out->sql.empty()) {
+      out->sql += ' ';
+      out->shape += ' ';
+    }
+    out->sql += text;
+    out->shape += inShape;
+  };
   for (size_t i = 0; i < tokens.size(); ++i) {
     const Token &t = tokens[i];
-    if (!sql.empty()) sql += ' ';
     switch (t.kind) {
       case TokenKind::Word: {
         std::string u = upper(t.text);
@@ -316,20 +326,38 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
           *error = "Function calls are not supported near \"" + t.text + "\"";
           return false;
         }
-        sql += isKeyword(u) ? u : quoted(t.text);
+        if (u == "SELECT" || u == "ORDER") numbersInText = true;
+        if (u == "FROM" || u == "LIMIT") numbersInText = false;
+        std::string word = isKeyword(u) ? u : quoted(t.text);
+        add(word, word);
         break;
       }
       case TokenKind::String:
-        sql += '?';
-        out->params.push_back(t.text);
+        add("?", "?");
+        out->params.push_back({Literal::kString, t.text, 0});
         break;
-      case TokenKind::Number:
+      case TokenKind::Number: {
+        Literal number{Literal::kReal, t.text, 0};
+        const char *end = t.text.data() + t.text.size();
+        bool inText = numbersInText;
+        if (t.text.find_first_not_of("0123456789") == std::string::npos) {
+          number.kind = Literal::kInteger;
+          auto [past, failed] = std::from_chars(t.text.data(), end, number.integer);
+          inText |= failed != std::errc() || past != end;
+        }
+        if (inText) {
+          add(t.text, t.text);
+          break;
+        }
+        add(t.text, number.kind == Literal::kInteger ? "?" : "+CAST(? AS REAL)");
+        out->params.push_back(number);
+        break;
+      }
       case TokenKind::Symbol:
-        sql += t.text;
+        add(t.text, t.text);
         break;
     }
   }
-  if (verb == "DELETE" && tokens.size() == 3) sql += " WHERE 1";
-  out->sql = sql;
+  if (verb == "DELETE" && tokens.size() == 3) add("WHERE 1", "WHERE 1");
   return true;
 }

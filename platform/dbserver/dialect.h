@@ -14,18 +14,38 @@
 //
 // Translation never pastes client text into SQL: every identifier is put in
 // double quotes (identifiers hold only letters, digits and '_'), every
-// literal becomes a '?' parameter, numbers and operators come from a fixed
-// set of token forms. Function calls are refused (the system sends none).
-// Anything else is refused.
+// string literal becomes a '?' parameter, numbers and operators come from a
+// fixed set of token forms. Function calls are refused (the system sends
+// none). Anything else is refused.
+//
+// A SELECT, INSERT, UPDATE or DELETE also gets a shape: its text with the
+// numbers as parameters too, so statements that differ only in their
+// literals share one shape and one prepared statement. A whole number that
+// fits 64 bits is bound as an integer; any other number outside the result
+// list and ORDER BY is bound as its text through +CAST(? AS REAL), which
+// the engine reads with the same conversion as a literal and which, like a
+// literal, has no affinity. The numbers of the result list (they name its
+// columns) and of ORDER BY (a number there is a column's position) stay in
+// the text, as do integers past 64 bits (the engine reads those in ways of
+// its own).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
+struct Literal {
+  enum Kind { kString, kInteger, kReal };
+  Kind kind = kString;
+  std::string text;     // a string's bytes; a number's text
+  int64_t integer = 0;  // the value of a kInteger
+};
+
 struct Statement {
-  std::string sql;                  // the SQLite text, literals as '?'
-  std::vector<std::string> params;  // the literals' bytes, in order
-  std::string table;                // the table the statement works on (CREATE INDEX: its table)
+  std::string sql;               // the SQLite text, strings as '?'
+  std::string shape;             // the text with numbers as parameters too; empty for CREATE and DROP
+  std::vector<Literal> params;   // the literals of the shape, in order (sql binds the kString ones)
+  std::string table;             // the table the statement works on (CREATE INDEX: its table)
 };
 
 // Largest payload of a wire frame, part of the wire format: a table whose

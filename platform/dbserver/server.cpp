@@ -454,7 +454,7 @@ void Server::query(Client &c, const std::string &text) {
     replyError(c, "Only one table per statement, without join, alias or nested select");
     return;
   }
-  bool ran = runStatement(db, statement, &result, &error, options_.bounds);
+  bool ran = runStatement(db, statement, &result, &error, options_.bounds, databases_.statements(db));
   if (definition) databases_.forgetTables(db);
   if (!ran) {
     replyError(c, error);

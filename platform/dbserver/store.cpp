@@ -195,7 +195,17 @@ bool upgradeWidths(sqlite3 *db, const std::string &name, std::string *error) {
 
 }  // namespace
 
+Databases::Databases(const std::string &dir, Durability durability) : dir_(dir), durability_(durability) {
+  // No page cache starts with a bulk of pages: the width guards make the
+  // engine open and close a scratch table at every INSERT and UPDATE, and a
+  // bulk taken and given back each time is memory the allocator takes from
+  // and returns to the system at every statement. Process-wide; refused (and
+  // harmless) once the engine is in use.
+  sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+}
+
 Databases::~Databases() {
+  statements_.clear();
   for (auto &[name, db] : open_) sqlite3_close_v2(db);
 }
 
@@ -270,6 +280,7 @@ bool Databases::drop(const std::string &name, std::string *error) {
   auto it = open_.find(name);
   if (it != open_.end()) {
     tables_.erase(it->second);
+    statements_.erase(it->second);
     sqlite3_close_v2(it->second);
     open_.erase(it);
   }
@@ -301,29 +312,41 @@ std::vector<std::string> Databases::list() const {
   return names;
 }
 
-bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, std::string *error,
-                  const StatementBounds &bounds) {
-  sqlite3_stmt *stmt = nullptr;
+namespace {
+
+// Prepares the one statement of text; anything after it is refused.
+bool prepareOne(sqlite3 *db, const std::string &text, unsigned flags, sqlite3_stmt **stmt, std::string *error) {
   const char *tail = nullptr;
-  if (sqlite3_prepare_v2(db, statement.sql.c_str(), static_cast<int>(statement.sql.size()), &stmt, &tail) !=
-      SQLITE_OK) {
+  if (sqlite3_prepare_v3(db, text.c_str(), static_cast<int>(text.size()), flags, stmt, &tail) != SQLITE_OK) {
     *error = engineError(db);
     return false;
   }
-  if (!stmt || (tail && *tail)) {
-    sqlite3_finalize(stmt);
+  if (!*stmt || (tail && *tail)) {
+    sqlite3_finalize(*stmt);
+    *stmt = nullptr;
     *error = "Exactly one statement expected";
     return false;
   }
-  for (size_t i = 0; i < statement.params.size(); i++) {
-    const std::string &p = statement.params[i];
-    sqlite3_bind_text(stmt, static_cast<int>(i + 1), p.data(), static_cast<int>(p.size()), SQLITE_TRANSIENT);
+  return true;
+}
+
+// Binds the literals of a statement: all of them to its shape, the strings
+// alone to its text. The bytes are borrowed until the bindings are cleared.
+void bindLiterals(sqlite3_stmt *stmt, const std::vector<Literal> &params, bool shape) {
+  int n = 0;
+  for (const Literal &p : params) {
+    if (!shape && p.kind != Literal::kString) continue;
+    if (p.kind == Literal::kInteger)
+      sqlite3_bind_int64(stmt, ++n, p.integer);
+    else
+      sqlite3_bind_text(stmt, ++n, p.text.data(), static_cast<int>(p.text.size()), SQLITE_STATIC);
   }
-  int columns = sqlite3_column_count(stmt);
-  result->hasColumns = columns > 0;
-  result->rows.clear();
-  result->fields.clear();
-  for (int i = 0; i < columns; i++) {
+}
+
+// The field descriptions of the columns of a prepared statement.
+void columnFields(sqlite3 *db, sqlite3_stmt *stmt, std::vector<FieldInfo> *fields) {
+  fields->clear();
+  for (int i = 0; i < sqlite3_column_count(stmt); i++) {
     FieldInfo field;
     const char *table = sqlite3_column_table_name(stmt, i);
     const char *origin = sqlite3_column_origin_name(stmt, i);
@@ -341,8 +364,45 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
       }
     }
     typeFromDeclared(declared, &field);
-    result->fields.push_back(field);
+    fields->push_back(field);
   }
+}
+
+}  // namespace
+
+StatementCache::~StatementCache() {
+  for (Entry &e : entries_) sqlite3_finalize(e.stmt);
+}
+
+StatementCache::Entry *StatementCache::find(sqlite3 *db, const std::string &shape, std::string *error) {
+  auto it = index_.find(shape);
+  if (it != index_.end()) {
+    entries_.splice(entries_.begin(), entries_, it->second);
+    return &entries_.front();
+  }
+  sqlite3_stmt *stmt = nullptr;
+  if (!prepareOne(db, shape, SQLITE_PREPARE_PERSISTENT, &stmt, error)) return nullptr;
+  if (entries_.size() >= kCapacity) {
+    index_.erase(entries_.back().shape);
+    sqlite3_finalize(entries_.back().stmt);
+    entries_.pop_back();
+  }
+  entries_.push_front(Entry{shape, stmt, {}, -1});
+  index_.emplace(entries_.front().shape, entries_.begin());
+  return &entries_.front();
+}
+
+bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, std::string *error,
+                  const StatementBounds &bounds, StatementCache *cache) {
+  // A shape the engine refuses is tried as written, so that the refusal
+  // quotes the statement's own numbers.
+  std::string refused;
+  StatementCache::Entry *entry =
+      cache && !statement.shape.empty() ? cache->find(db, statement.shape, &refused) : nullptr;
+  sqlite3_stmt *stmt = entry ? entry->stmt : nullptr;
+  if (!stmt && !prepareOne(db, statement.sql, 0, &stmt, error)) return false;
+  bindLiterals(stmt, statement.params, entry != nullptr);
+  result->rows.clear();
   // The engine calls the handler every 1000 steps of its program, so a
   // statement past its time is stopped within a moment.
   auto deadline = std::chrono::steady_clock::now() + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
@@ -352,7 +412,7 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
   int rc;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
     std::vector<Value> row;
-    for (int i = 0; i < columns; i++) {
+    for (int i = 0; i < sqlite3_data_count(stmt); i++) {
       rowBytes += 16;
       if (sqlite3_column_type(stmt, i) == SQLITE_NULL) {
         row.push_back(std::nullopt);
@@ -367,7 +427,20 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
     if (bounds.rowBytes && rowBytes > bounds.rowBytes) break;
   }
   if (bounds.seconds > 0) sqlite3_progress_handler(db, 0, nullptr, nullptr);
-  if (rc != SQLITE_DONE) {
+  if (rc == SQLITE_DONE) {
+    result->hasColumns = sqlite3_column_count(stmt) > 0;
+    result->changes = result->hasColumns ? 0 : sqlite3_changes(db);
+    // Field descriptions are taken again only when the engine prepared the
+    // statement anew (the schema changed).
+    int prepared = sqlite3_stmt_status(stmt, SQLITE_STMTSTATUS_REPREPARE, 0);
+    if (!entry) {
+      columnFields(db, stmt, &result->fields);
+    } else {
+      if (entry->prepared != prepared) columnFields(db, stmt, &entry->fields);
+      entry->prepared = prepared;
+      result->fields = entry->fields;
+    }
+  } else {
     char bound[64];
     if (rc == SQLITE_ROW) {
       snprintf(bound, sizeof bound, "%zu bytes", bounds.rowBytes);
@@ -378,21 +451,23 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
     } else {
       *error = engineError(db);
     }
-    sqlite3_finalize(stmt);
     result->rows.clear();
-    return false;
   }
-  result->changes = result->hasColumns ? 0 : sqlite3_changes(db);
-  sqlite3_finalize(stmt);
+  if (entry) {
+    sqlite3_reset(stmt);
+    sqlite3_clear_bindings(stmt);
+  } else {
+    sqlite3_finalize(stmt);
+  }
+  if (rc != SQLITE_DONE) return false;
   // A new table gets its width guards at once.
   if (statement.sql.rfind("CREATE TABLE ", 0) == 0) return guardWidths(db, error);
   return true;
 }
 
 bool tableNames(sqlite3 *db, std::vector<std::string> *names, std::string *error) {
-  Statement statement{
-      "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name",
-      {}, ""};
+  Statement statement;
+  statement.sql = "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE 'sqlite\\_%' ESCAPE '\\' ORDER BY name";
   QueryResult result;
   if (!runStatement(db, statement, &result, error)) return false;
   names->clear();
@@ -408,7 +483,8 @@ bool tableFields(sqlite3 *db, const std::string &table, std::vector<FieldInfo> *
     return false;
   }
   // table_info: cid, name, type, notnull, dflt_value, pk
-  Statement statement{"PRAGMA table_info(\"" + table + "\")", {}, table};
+  Statement statement;
+  statement.sql = "PRAGMA table_info(\"" + table + "\")";
   QueryResult result;
   if (!runStatement(db, statement, &result, error)) return false;
   if (result.rows.empty()) {

@@ -10,10 +10,13 @@
 
 #include <sqlite3.h>
 
+#include <list>
 #include <map>
 #include <optional>
 #include <set>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "dialect.h"
@@ -51,11 +54,39 @@ struct QueryResult {
 // synced to disk before the acknowledgement (it survives a power loss).
 enum class Durability { kSyncNormal, kSyncFull };
 
+// The prepared statements of one connection, kept by their shape (see
+// Statement), so a statement that differs from an earlier one only in its
+// literals is not compiled again: at most kCapacity, the least recently
+// used going first. A kept statement is reset after each use, so between
+// statements it holds no lock and no snapshot; the engine prepares it again
+// by itself when the schema changed. Owned by Databases and emptied before
+// its connection closes.
+class StatementCache {
+ public:
+  static constexpr size_t kCapacity = 64;
+  struct Entry {
+    std::string shape;
+    sqlite3_stmt *stmt = nullptr;
+    std::vector<FieldInfo> fields;  // the answer's field descriptions
+    int prepared = -1;              // how often the engine had prepared stmt again when fields were taken
+  };
+  StatementCache() = default;
+  ~StatementCache();
+  StatementCache(const StatementCache &) = delete;
+  StatementCache &operator=(const StatementCache &) = delete;
+  // The entry of a shape, prepared now when new; null with *error set when
+  // the engine refuses the shape. Valid until the next call.
+  Entry *find(sqlite3 *db, const std::string &shape, std::string *error);
+
+ private:
+  std::list<Entry> entries_;  // the most recently used first
+  std::unordered_map<std::string_view, std::list<Entry>::iterator> index_;  // keys point into entries_
+};
+
 // The database files of one directory with their open connections.
 class Databases {
  public:
-  explicit Databases(const std::string &dir, Durability durability = Durability::kSyncNormal)
-      : dir_(dir), durability_(durability) {}
+  Databases(const std::string &dir, Durability durability = Durability::kSyncNormal);
   ~Databases();
   Databases(const Databases &) = delete;
   Databases &operator=(const Databases &) = delete;
@@ -80,6 +111,8 @@ class Databases {
   bool hasTable(sqlite3 *db, const std::string &table);
   // After a CREATE TABLE or DROP TABLE.
   void forgetTables(sqlite3 *db) { tables_.erase(db); }
+  // The prepared statements of an open connection; valid while it is open.
+  StatementCache *statements(sqlite3 *db) { return &statements_[db]; }
 
  private:
   std::string path(const std::string &name) const { return dir_ + "/" + name + ".db"; }
@@ -90,6 +123,7 @@ class Databases {
   Durability durability_;
   std::map<std::string, sqlite3 *> open_;
   std::map<sqlite3 *, std::set<std::string>> tables_;
+  std::map<sqlite3 *, StatementCache> statements_;
 };
 
 // Bounds of one statement, 0 for none: its running time in seconds, and the
@@ -99,10 +133,11 @@ struct StatementBounds {
   size_t rowBytes = 0;
 };
 
-// Runs one translated statement. false with *error set (the engine's text,
-// or the bound it crossed) when it fails; a failed statement changes nothing.
+// Runs one translated statement, by its shape from cache when one is given.
+// false with *error set (the engine's text, or the bound it crossed) when it
+// fails; a failed statement changes nothing.
 bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, std::string *error,
-                  const StatementBounds &bounds = {});
+                  const StatementBounds &bounds = {}, StatementCache *cache = nullptr);
 // The names of the tables of a database, sorted.
 bool tableNames(sqlite3 *db, std::vector<std::string> *names, std::string *error);
 // The field descriptions of a table; false with *error set when there is no
