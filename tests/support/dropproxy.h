@@ -31,7 +31,6 @@ class DropProxy {
 
   bool start();
   const std::string &socketPath() const { return path_; }
-  int writes() const { return writes_; }  // writing statements relayed
   int dropped() const { return dropped_; }
 
   // Called when an answer is held back, before the program's connection is
