@@ -269,13 +269,186 @@ bool alternation(Cursor &c, bool nested, bool top, std::string *out, bool *ancho
   return nested ? *c.p == ')' : *c.p == '\0';
 }
 
+// The value of a lower-case hexadecimal digit as appendHex writes it, -1
+// for any other byte.
+int hexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+// The bytes of a translation made only of letters, digits and \xHH (a
+// literal text, as appendByte writes one); false for any other.
+bool literalBytes(std::string_view re2, std::string *bytes) {
+  bytes->clear();
+  for (size_t i = 0; i < re2.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(re2[i]);
+    if (isalnum(c)) {
+      *bytes += static_cast<char>(c);
+    } else if (c == '\\' && i + 3 < re2.size() && re2[i + 1] == 'x' && hexDigit(re2[i + 2]) >= 0 &&
+               hexDigit(re2[i + 3]) >= 0) {
+      *bytes += static_cast<char>(hexDigit(re2[i + 2]) * 16 + hexDigit(re2[i + 3]));
+      i += 3;
+    } else {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Literal texts found anywhere in an address at once: an Aho-Corasick
+// automaton, its transitions a full table over classes of bytes, so that
+// each byte of the address costs one look-up however many texts there are.
+// Patterns such as ".*partner12.*", one or more per user, take this path
+// rather than the RE2 set, whose states (and the table it allocates per
+// search) would grow with the number of users.
+class LiteralFinder {
+ public:
+  // Adds a non-empty text whose finding means pattern number.
+  void add(std::string bytes, int number) { texts_.emplace_back(std::move(bytes), number); }
+  bool empty() const { return texts_.empty(); }
+  // Builds the automaton; false, with nothing built, when its table would
+  // take more than kLiteralTableMax entries.
+  bool build();
+  // Calls found(number) for every text that occurs in address (a text
+  // found at several places is reported at each).
+  template <typename Found>
+  void find(const char *address, Found found) const {
+    if (next_.empty()) return;  // no texts, or not built
+    uint32_t state = 0;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(address); *p; ++p) {
+      state = next_[state * classes_ + byteClass_[*p]];
+      for (uint32_t s = output_[state] >= 0 ? state : suffix_[state]; s != 0; s = suffix_[s]) found(output_[s]);
+    }
+  }
+  const std::vector<std::pair<std::string, int>> &texts() const { return texts_; }
+
+ private:
+  static constexpr uint32_t kNone = ~0u;
+  std::vector<std::pair<std::string, int>> texts_;
+  uint8_t byteClass_[256] = {};   // 0: a byte of no text
+  unsigned classes_ = 1;
+  std::vector<uint32_t> next_;    // state * classes_ + class: the next state; 0 is the start
+  std::vector<int> output_;       // the number of the text that ends in the state, or -1
+  std::vector<uint32_t> suffix_;  // the longest proper suffix state with an output, 0: none
+};
+
+// Entries of the finder's table at most (4 bytes each): past this the
+// literal texts stay in the RE2 set.
+constexpr size_t kLiteralTableMax = size_t(1) << 22;
+
+bool LiteralFinder::build() {
+  size_t states = 1;
+  for (const auto &text : texts_) {
+    states += text.first.size();
+    for (unsigned char c : text.first)
+      if (!byteClass_[c]) byteClass_[c] = static_cast<uint8_t>(classes_++);
+  }
+  if (states * classes_ > kLiteralTableMax) {
+    *this = LiteralFinder();
+    return false;
+  }
+  // The trie of the texts; kNone where it has no edge.
+  next_.assign(classes_, kNone);
+  output_.assign(1, -1);
+  for (const auto &text : texts_) {
+    uint32_t state = 0;
+    for (unsigned char c : text.first) {
+      uint32_t &edge = next_[state * classes_ + byteClass_[c]];
+      if (edge == kNone) {
+        edge = static_cast<uint32_t>(output_.size());
+        output_.push_back(-1);
+        next_.resize(next_.size() + classes_, kNone);
+      }
+      state = next_[state * classes_ + byteClass_[c]];
+    }
+    output_[state] = text.second;
+  }
+  // Breadth first: each state's failure state is done before its children,
+  // and a missing edge takes the failure state's.
+  std::vector<uint32_t> failure(output_.size(), 0), queue;
+  suffix_.assign(output_.size(), 0);
+  for (unsigned c = 0; c < classes_; ++c) {
+    uint32_t &edge = next_[c];
+    if (edge == kNone) edge = 0;
+    else queue.push_back(edge);
+  }
+  for (size_t head = 0; head < queue.size(); ++head) {
+    uint32_t state = queue[head];
+    for (unsigned c = 0; c < classes_; ++c) {
+      uint32_t &edge = next_[state * classes_ + c];
+      uint32_t fallback = next_[failure[state] * classes_ + c];
+      if (edge == kNone) {
+        edge = fallback;
+        continue;
+      }
+      failure[edge] = fallback;
+      suffix_[edge] = output_[fallback] >= 0 ? fallback : suffix_[fallback];
+      queue.push_back(edge);
+    }
+  }
+  return true;
+}
+
+// Whole addresses that are literal texts, each with its pattern number: open
+// addressing over one array of their bytes, so that a look-up reads one
+// slot and one text, few cache lines however many users there are.
+class ExactTexts {
+ public:
+  // Adds text as pattern number; false when the text is there already.
+  bool add(std::string_view text, int number) {
+    if ((count_ + 1) * 2 > slots_.size()) grow();
+    Slot *slot = place(text);
+    if (slot->number >= 0) return false;
+    *slot = {hashOf(text), static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(text.size()), number};
+    bytes_ += text;
+    ++count_;
+    return true;
+  }
+  // The pattern number of text, -1 when it is none of the texts.
+  int find(std::string_view text) const { return count_ ? place(text)->number : -1; }
+
+ private:
+  struct Slot {
+    uint32_t hash, offset, length;
+    int number;  // -1: an empty slot
+  };
+  static uint32_t hashOf(std::string_view text) {
+    return static_cast<uint32_t>(std::hash<std::string_view>()(text));
+  }
+  // The slot of text, or the empty slot where it would go.
+  Slot *place(std::string_view text) const {
+    uint32_t hash = hashOf(text);
+    size_t mask = slots_.size() - 1;
+    for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      const Slot &slot = slots_[i];
+      if (slot.number < 0 ||
+          (slot.hash == hash && slot.length == text.size() && bytes_.compare(slot.offset, slot.length, text) == 0))
+        return const_cast<Slot *>(&slot);
+    }
+  }
+  void grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{0, 0, 0, -1});
+    for (const Slot &slot : old)
+      if (slot.number >= 0) *place(std::string_view(bytes_).substr(slot.offset, slot.length)) = slot;
+  }
+  std::vector<Slot> slots_;  // a power of two of them, at most half in use
+  std::string bytes_;        // the texts one after another
+  size_t count_ = 0;
+};
+
 // The set matcher of the run. Entries of the same text (users' classes
 // often share one) share one pattern in it, so that an address hits each
-// text once, however many users wrote it.
+// text once, however many users wrote it. Patterns that are literal texts
+// are matched without RE2: a whole address ("^u0001$") by one look-up in
+// exact, a text anywhere in it (".*partner12.*") by literals.
 struct Matcher {
   std::unique_ptr<RE2::Set> set;          // null when no pattern needs it
   bool built = false;                     // false until built (or when RE2 failed)
   std::vector<int> numbers;               // the pattern number of each of set's patterns
+  ExactTexts exact;
+  LiteralFinder literals;
   // The patterns that match every address (the empty translation, as of
   // ".*"). They stay out of set: in it they would make every state of its
   // DFA a matching one, whose matches the search gathers at every byte.
@@ -301,6 +474,33 @@ struct Numbering {
   std::vector<std::pair<int, unsigned>> owners;
 };
 
+// Puts a translation that is a literal text into the matcher's exact map
+// ("^TEXT$") or literal finder ("TEXT") as pattern number; false for any
+// other translation.
+bool placeLiteral(std::string_view re2, int number) {
+  std::string bytes;
+  if (re2.size() >= 2 && re2.front() == '^' && re2.back() == '$' && literalBytes(re2.substr(1, re2.size() - 2), &bytes))
+    return matcher.exact.add(bytes, number);
+  if (re2.empty() || !literalBytes(re2, &bytes)) return false;
+  matcher.literals.add(std::move(bytes), number);
+  return true;
+}
+
+// The literal finder built; when its table would be too large, its texts go
+// into the RE2 set instead. False when RE2 refuses one.
+bool buildLiterals(RE2::Set *set) {
+  if (matcher.literals.empty() || matcher.literals.build()) return true;
+  std::string re2;
+  for (const auto &[bytes, number] : matcher.literals.texts()) {
+    re2.clear();
+    for (char c : bytes) appendByte(re2, static_cast<unsigned char>(c));
+    if (set->Add(re2, nullptr) < 0) return false;
+    matcher.numbers.push_back(number);
+  }
+  matcher.literals = LiteralFinder();
+  return true;
+}
+
 // Adds the translated entries of the set's classes from slot first on.
 void addEntries(RE2::Set *set, Numbering *numbering, MailClassSet *classes, unsigned first, unsigned userSet) {
   for (unsigned slot = first; slot < classes->classCount; ++slot) {
@@ -312,6 +512,8 @@ void addEntries(RE2::Set *set, Numbering *numbering, MailClassSet *classes, unsi
         if (added && !entry->re2[0]) {
           known->second = numbering->patterns++;
           matcher.everywhere.push_back(known->second);
+        } else if (added && placeLiteral(entry->re2, numbering->patterns)) {
+          known->second = numbering->patterns++;
         } else if (added && set->Add(entry->re2, nullptr) >= 0) {
           known->second = numbering->patterns++;
           matcher.numbers.push_back(known->second);
@@ -383,7 +585,7 @@ void matchSetBuild() {
   // The common class `user` is never consulted.
   addEntries(set.get(), &numbering, &commonClassSet, 1, kNoUserSet);
   for (unsigned i = 0; i < userClassSetCount; ++i) addEntries(set.get(), &numbering, &userClassSets[i], 0, i);
-  if (numbering.patterns > 0 && (matcher.numbers.empty() || set->Compile())) {
+  if (numbering.patterns > 0 && buildLiterals(set.get()) && (matcher.numbers.empty() || set->Compile())) {
     if (!matcher.numbers.empty()) matcher.set = std::move(set);
     matcher.built = true;
     indexUserSets(numbering.patterns, &numbering.owners);
@@ -415,13 +617,22 @@ void AddressMatch::find() {
     failed_ = true;
     return;
   }
-  hits_ = matcher.everywhere;
+  // Each pattern once, though a literal text may occur more than once.
+  auto hit = [this](int number) {
+    uint64_t &word = bits_[number / 64], bit = uint64_t(1) << (number % 64);
+    if (word & bit) return;
+    word |= bit;
+    hits_.push_back(number);
+  };
+  for (int number : matcher.everywhere) hit(number);
   if (matcher.set) {
     RE2::Set::ErrorInfo info = {RE2::Set::kNoError};
     if (!matcher.set->Match(address_, &setHits_, &info) && info.kind != RE2::Set::kNoError) failed_ = true;
-    for (int hit : setHits_) hits_.push_back(matcher.numbers[hit]);
+    for (int number : setHits_) hit(matcher.numbers[number]);
   }
-  for (int hit : hits_) bits_[hit / 64] |= uint64_t(1) << (hit % 64);
+  int exact = matcher.exact.find(address_);
+  if (exact >= 0) hit(exact);
+  matcher.literals.find(address_, hit);
 }
 
 bool AddressMatch::matches(const MailClassEntry *entry) { return matchesAs(entry, entry->setIndex); }
