@@ -316,7 +316,12 @@ class LiteralFinder {
   void find(const char *address, Found found) const {
     if (next_.empty()) return;  // no texts, or not built
     uint32_t state = 0;
-    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(address); *p; ++p) {
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(address);; ++p) {
+      // Most bytes of most addresses begin no text: skipped without a
+      // look-up that waits for the one before.
+      if (state == 0)
+        while (*p && !leavesStart_[*p]) ++p;
+      if (!*p) break;
       state = next_[state * classes_ + byteClass_[*p]];
       for (uint32_t s = output_[state] >= 0 ? state : suffix_[state]; s != 0; s = suffix_[s]) found(output_[s]);
     }
@@ -327,6 +332,7 @@ class LiteralFinder {
   static constexpr uint32_t kNone = ~0u;
   std::vector<std::pair<std::string, int>> texts_;
   uint8_t byteClass_[256] = {};   // 0: a byte of no text
+  bool leavesStart_[256] = {};    // the byte begins a text
   unsigned classes_ = 1;
   std::vector<uint32_t> next_;    // state * classes_ + class: the next state; 0 is the start
   std::vector<int> output_;       // the number of the text that ends in the state, or -1
@@ -364,6 +370,7 @@ bool LiteralFinder::build() {
     }
     output_[state] = text.second;
   }
+  for (const auto &text : texts_) leavesStart_[static_cast<unsigned char>(text.first[0])] = true;
   // Breadth first: each state's failure state is done before its children,
   // and a missing edge takes the failure state's.
   std::vector<uint32_t> failure(output_.size(), 0), queue;
@@ -391,50 +398,66 @@ bool LiteralFinder::build() {
 }
 
 // Whole addresses that are literal texts, each with its pattern number: open
-// addressing over one array of their bytes, so that a look-up reads one
-// slot and one text, few cache lines however many users there are.
+// addressing over one array of their bytes. A byte of each slot's hash in an
+// array of its own answers most look-ups of an address that is none of the
+// texts without touching the slots, however many users there are.
 class ExactTexts {
  public:
   // Adds text as pattern number; false when the text is there already.
   bool add(std::string_view text, int number) {
     if ((count_ + 1) * 2 > slots_.size()) grow();
-    Slot *slot = place(text);
-    if (slot->number >= 0) return false;
-    *slot = {hashOf(text), static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(text.size()), number};
+    size_t i = place(text);
+    if (tags_[i]) return false;
+    put(i, {hashOf(text), static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(text.size()), number});
     bytes_ += text;
     ++count_;
     return true;
   }
   // The pattern number of text, -1 when it is none of the texts.
-  int find(std::string_view text) const { return count_ ? place(text)->number : -1; }
+  int find(std::string_view text) const {
+    if (!count_) return -1;
+    size_t i = place(text);
+    return tags_[i] ? slots_[i].number : -1;
+  }
 
  private:
   struct Slot {
     uint32_t hash, offset, length;
-    int number;  // -1: an empty slot
+    int number;
   };
   static uint32_t hashOf(std::string_view text) {
     return static_cast<uint32_t>(std::hash<std::string_view>()(text));
   }
+  // The tag of a hash: never 0, which marks an empty slot.
+  static uint8_t tagOf(uint32_t hash) { return static_cast<uint8_t>(1 + (hash >> 24) % 255); }
   // The slot of text, or the empty slot where it would go.
-  Slot *place(std::string_view text) const {
+  size_t place(std::string_view text) const {
     uint32_t hash = hashOf(text);
+    uint8_t tag = tagOf(hash);
     size_t mask = slots_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
+      if (!tags_[i]) return i;
       const Slot &slot = slots_[i];
-      if (slot.number < 0 ||
-          (slot.hash == hash && slot.length == text.size() && bytes_.compare(slot.offset, slot.length, text) == 0))
-        return const_cast<Slot *>(&slot);
+      if (tags_[i] == tag && slot.hash == hash && slot.length == text.size() &&
+          bytes_.compare(slot.offset, slot.length, text) == 0)
+        return i;
     }
+  }
+  void put(size_t i, const Slot &slot) {
+    slots_[i] = slot;
+    tags_[i] = tagOf(slot.hash);
   }
   void grow() {
     std::vector<Slot> old = std::move(slots_);
-    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{0, 0, 0, -1});
-    for (const Slot &slot : old)
-      if (slot.number >= 0) *place(std::string_view(bytes_).substr(slot.offset, slot.length)) = slot;
+    std::vector<uint8_t> oldTags = std::move(tags_);
+    slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
+    tags_.assign(slots_.size(), 0);
+    for (size_t i = 0; i < old.size(); ++i)
+      if (oldTags[i]) put(place(std::string_view(bytes_).substr(old[i].offset, old[i].length)), old[i]);
   }
-  std::vector<Slot> slots_;  // a power of two of them, at most half in use
-  std::string bytes_;        // the texts one after another
+  std::vector<Slot> slots_;     // a power of two of them, at most half in use
+  std::vector<uint8_t> tags_;   // per slot: 0 when empty, else tagOf its hash
+  std::string bytes_;           // the texts one after another
   size_t count_ = 0;
 };
 
