@@ -461,6 +461,15 @@ class ExactTexts {
   size_t count_ = 0;
 };
 
+// The matcher's copy of a class set entry, with what the classification
+// reads of every entry it passes; 8 bytes, so that a user set's entries
+// take a cache line or two.
+struct PlannedEntry {
+  int setIndex;         // entry->setIndex
+  unsigned slot : 28;   // its class's slot
+  unsigned kind : 4;    // entry->kind
+};
+
 // The set matcher of the run. Entries of the same text (users' classes
 // often share one) share one pattern in it, so that an address hits each
 // text once, however many users wrote it. Patterns that are literal texts
@@ -484,8 +493,12 @@ struct Matcher {
   // Every entry of the user sets and then of the common set, each set's in
   // slot order in one run (set s: planStart[s] up to planStart[s + 1]), so
   // that classifying a mail reads a few adjacent cache lines per user set
-  // rather than following its lists. Empty until built.
+  // rather than following its lists. Empty until built. The entries
+  // themselves (for regexec) and their classes' names are read only when
+  // needed, from arrays of their own in the same order.
   std::vector<PlannedEntry> plan;
+  std::vector<const MailClassEntry *> planEntries;
+  std::vector<const char *> planNames;
   std::vector<unsigned> planStart;
 } matcher;
 
@@ -566,9 +579,13 @@ void indexUserSets(int patterns, std::vector<std::pair<int, unsigned>> *owners) 
 
 // Appends the set's entries to the plan.
 void planEntries(const MailClassSet *classes) {
-  for (unsigned slot = 0; slot < classes->classCount; ++slot)
-    for (const MailClassEntry *entry = classes->heads[slot]; entry; entry = entry->next)
-      matcher.plan.push_back({entry, classes->names[slot], entry->setIndex, slot, entry->kind});
+  for (unsigned slot = 0; slot < classes->classCount; ++slot) {
+    for (const MailClassEntry *entry = classes->heads[slot]; entry; entry = entry->next) {
+      matcher.plan.push_back({entry->setIndex, slot, static_cast<unsigned>(entry->kind)});
+      matcher.planEntries.push_back(entry);
+      matcher.planNames.push_back(classes->names[slot]);
+    }
+  }
   matcher.planStart.push_back(static_cast<unsigned>(matcher.plan.size()));
 }
 
@@ -588,7 +605,53 @@ void forgetEntries(MailClassSet *classes) {
 
 }  // namespace
 
+namespace {
+
+bool isRepetition(char c) { return c == '*' || c == '+' || c == '?' || c == '{'; }
+
+// ".*" not repeated further at p.
+bool isAnyRun(const char *p) { return p[0] == '.' && p[1] == '*' && !isRepetition(p[2]); }
+
+// The translation of the usual pattern, bytes in a row with ".*" or an
+// anchor at either end ("^u0001$", "^.*partner12.*$", "^local!x\.org!.*$"),
+// written as alternation writes it without its cost; false, with re2
+// undefined, for any other pattern.
+bool literalToRe2(const char *posix, std::string *re2) {
+  const char *p = posix;
+  bool start = *p == '^';
+  if (start) ++p;
+  bool leadingRun = isAnyRun(p);
+  if (leadingRun) p += 2;
+  re2->assign(start && !leadingRun ? "^" : "");
+  size_t literals = 0;
+  for (;; ++literals) {
+    char c = *p;
+    if (c == '\\') {
+      // A back-reference or GNU operator is no literal.
+      c = p[1];
+      if (c == '\0' || strchr("123456789<>bBwWsS`'", c)) return false;
+      p += 2;
+    } else if (c != '\0' && !strchr("()[.^$*+?{\\|", c)) {
+      ++p;
+    } else {
+      break;
+    }
+    if (isRepetition(*p)) return false;
+    appendByte(*re2, static_cast<unsigned char>(c));
+  }
+  bool trailingRun = isAnyRun(p);
+  if (trailingRun) p += 2;
+  bool end = *p == '$';
+  if (end) ++p;
+  if (*p || literals == 0) return false;
+  if (end && !trailingRun) *re2 += '$';
+  return true;
+}
+
+}  // namespace
+
 bool posixToRe2(const char *posix, std::string *re2) {
+  if (literalToRe2(posix, re2)) return true;
   Cursor c = {posix};
   re2->clear();
   bool anchors = false;
@@ -658,9 +721,9 @@ void AddressMatch::find() {
   matcher.literals.find(address_, hit);
 }
 
-bool AddressMatch::matches(const MailClassEntry *entry) { return matchesAs(entry, entry->setIndex); }
+bool AddressMatch::matches(const MailClassEntry *entry) { return matchesAs(entry->setIndex, entry); }
 
-bool AddressMatch::matchesAs(const MailClassEntry *entry, int setIndex) {
+bool AddressMatch::matchesAs(int setIndex, const MailClassEntry *const &entry) {
   if (setIndex < 0) return regexMatch(entry, address_);
   find();
   if (failed_) return regexMatch(entry, address_);
@@ -684,19 +747,21 @@ const char *AddressMatch::firstClass(unsigned setNumber, bool userClass, int wan
   // classMatchBy over the plan: the first entry of the wanted kind that
   // matches and is not cancelled by an `except` entry of its class right
   // after it names the class.
-  const PlannedEntry *p = matcher.plan.data() + matcher.planStart[setNumber];
-  const PlannedEntry *end = matcher.plan.data() + matcher.planStart[setNumber + 1];
-  for (; p < end; ++p) {
-    if (p->slot != 0 && userClass) break;
-    if ((p->slot == 0 && !userClass) || (p->kind != wanted && p->kind != KIND_ANY)) continue;
-    if (!matchesAs(p->entry, p->setIndex)) continue;
-    const PlannedEntry *guard = p + 1;
-    if (guard < end && guard->slot == p->slot && guard->kind == KIND_EXCEPT &&
-        matchesAs(guard->entry, guard->setIndex)) {
+  const PlannedEntry *plan = matcher.plan.data();
+  const MailClassEntry *const *entries = matcher.planEntries.data();
+  unsigned end = matcher.planStart[setNumber + 1];
+  for (unsigned p = matcher.planStart[setNumber]; p < end; ++p) {
+    const PlannedEntry &e = plan[p];
+    if (e.slot != 0 && userClass) break;
+    if ((e.slot == 0 && !userClass) || (e.kind != wanted && e.kind != KIND_ANY)) continue;
+    if (!matchesAs(e.setIndex, entries[p])) continue;
+    unsigned guard = p + 1;
+    if (guard < end && plan[guard].slot == e.slot && plan[guard].kind == KIND_EXCEPT &&
+        matchesAs(plan[guard].setIndex, entries[guard])) {
       p = guard;
       continue;
     }
-    return p->name;
+    return matcher.planNames[p];
   }
   return nullptr;
 }

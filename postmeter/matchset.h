@@ -39,15 +39,6 @@ bool posixToRe2(const char *posix, std::string *re2);
 // entry is matched with regexec.
 void matchSetBuild();
 
-// One entry of a class set as the classification reads it.
-struct PlannedEntry {
-  const MailClassEntry *entry;
-  const char *name;  // its class's name
-  int setIndex;      // entry->setIndex
-  unsigned slot;     // its class's slot
-  int kind;          // entry->kind
-};
-
 // What the patterns say about one address. The set matcher runs once, when
 // the first entry of the set matcher is asked about.
 class AddressMatch {
@@ -67,7 +58,8 @@ class AddressMatch {
 
  private:
   void find();
-  bool matchesAs(const MailClassEntry *entry, int setIndex);
+  // entry is read only when regexec must answer.
+  bool matchesAs(int setIndex, const MailClassEntry *const &entry);
   const char *address_ = "";
   bool found_ = false;          // hits_ holds the set matcher's answer
   bool failed_ = false;         // regexec for everything

@@ -150,7 +150,8 @@ TEST(SetMatcher, EveryPatternMatchesWhatRegexecMatches) {
     const char *posix, *re2;
   } inTheSet[] = {{"[]a]", "^[\\x5d\\x61]$"}, {"a{1}{2}", "^(?:(?:a){1,1}){2,2}$"}, {"(^a|b)c", "^(?:^a|b)c$"},
                   {"x}", "^x\\x7d$"}, {"a||b", "^a||b$"}, {".*x.*", "x"}, {".*x|y.*", "x|y"}, {"a|.*x", "^a|x$"},
-                  {"(.*)x.*", "^(?:(?:.)*)x"}, {"x|.*", "^x|$"}, {".*", "$"}, {"x.*.*", "^x(?:.)*"}};
+                  {"(.*)x.*", "^(?:(?:.)*)x"}, {"x|.*", "^x|$"}, {".*", "$"}, {"x.*.*", "^x(?:.)*"},
+                  {"u1!a\\.b.*", "^u1\\x21a\\x2eb"}, {".*x", "x$"}, {"x+y", "^(?:x)+y$"}};
   for (const auto &c : inTheSet) {
     EXPECT_TRUE(posixToRe2(("^" + std::string(c.posix) + "$").c_str(), &patterns[0])) << c.posix;
     EXPECT_EQ(patterns[0], c.re2) << c.posix;
