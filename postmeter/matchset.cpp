@@ -479,6 +479,8 @@ struct Matcher {
   std::unique_ptr<RE2::Set> set;          // null when no pattern needs it
   bool built = false;                     // false until built (or when RE2 failed)
   std::vector<int> numbers;               // the pattern number of each of set's patterns
+  std::vector<uint8_t> inSet;             // per pattern number: 1 when set holds it
+  bool setHoldsUserPatterns = false;      // set holds a pattern of some class `user`
   ExactTexts exact;
   LiteralFinder literals;
   // The patterns that match every address (the empty translation, as of
@@ -675,6 +677,11 @@ void matchSetBuild() {
     if (!matcher.numbers.empty()) matcher.set = std::move(set);
     matcher.built = true;
     indexUserSets(numbering.patterns, &numbering.owners);
+    matcher.inSet.assign(numbering.patterns, 0);
+    for (int number : matcher.numbers) {
+      matcher.inSet[number] = 1;
+      if (matcher.firstUserSet[number] != matcher.firstUserSet[number + 1]) matcher.setHoldsUserPatterns = true;
+    }
   } else {
     forgetEntries(&commonClassSet);
     for (unsigned i = 0; i < userClassSetCount; ++i) forgetEntries(&userClassSets[i]);
@@ -694,6 +701,7 @@ void AddressMatch::find() {
   failed_ = false;
   for (int hit : hits_) bits_[hit / 64] &= ~(uint64_t(1) << (hit % 64));
   hits_.clear();
+  searched_ = !matcher.set;
   if (!matcher.built) return;
   bits_.resize((matcher.firstUserSet.size() + 63) / 64);
   // regcomp's '^' after some other part of a pattern also matches right
@@ -703,22 +711,28 @@ void AddressMatch::find() {
     failed_ = true;
     return;
   }
-  // Each pattern once, though a literal text may occur more than once.
-  auto hit = [this](int number) {
-    uint64_t &word = bits_[number / 64], bit = uint64_t(1) << (number % 64);
-    if (word & bit) return;
-    word |= bit;
-    hits_.push_back(number);
-  };
   for (int number : matcher.everywhere) hit(number);
-  if (matcher.set) {
-    RE2::Set::ErrorInfo info = {RE2::Set::kNoError};
-    if (!matcher.set->Match(address_, &setHits_, &info) && info.kind != RE2::Set::kNoError) failed_ = true;
-    for (int number : setHits_) hit(matcher.numbers[number]);
-  }
   int exact = matcher.exact.find(address_);
   if (exact >= 0) hit(exact);
-  matcher.literals.find(address_, hit);
+  matcher.literals.find(address_, [this](int number) { hit(number); });
+}
+
+void AddressMatch::search() {
+  find();
+  if (searched_) return;
+  searched_ = true;
+  if (failed_) return;
+  RE2::Set::ErrorInfo info = {RE2::Set::kNoError};
+  if (!matcher.set->Match(address_, &setHits_, &info) && info.kind != RE2::Set::kNoError) failed_ = true;
+  for (int number : setHits_) hit(matcher.numbers[number]);
+}
+
+void AddressMatch::hit(int number) {
+  // Each pattern once, though a literal text may occur more than once.
+  uint64_t &word = bits_[number / 64], bit = uint64_t(1) << (number % 64);
+  if (word & bit) return;
+  word |= bit;
+  hits_.push_back(number);
 }
 
 bool AddressMatch::matches(const MailClassEntry *entry) { return matchesAs(entry->setIndex, entry); }
@@ -726,6 +740,7 @@ bool AddressMatch::matches(const MailClassEntry *entry) { return matchesAs(entry
 bool AddressMatch::matchesAs(int setIndex, const MailClassEntry *const &entry) {
   if (setIndex < 0) return regexMatch(entry, address_);
   find();
+  if (!failed_ && !searched_ && matcher.inSet[setIndex]) search();
   if (failed_) return regexMatch(entry, address_);
   return (bits_[setIndex / 64] >> (setIndex % 64)) & 1;
 }
@@ -769,6 +784,7 @@ const char *AddressMatch::firstClass(unsigned setNumber, bool userClass, int wan
 void AddressMatch::userSetCandidates(std::vector<unsigned> *sets) {
   sets->clear();
   find();
+  if (matcher.setHoldsUserPatterns) search();
   if (!matcher.built || failed_) {
     for (unsigned i = 0; i < userClassSetCount; ++i) sets->push_back(i);
     return;

@@ -39,8 +39,11 @@ bool posixToRe2(const char *posix, std::string *re2);
 // entry is matched with regexec.
 void matchSetBuild();
 
-// What the patterns say about one address. The set matcher runs once, when
-// the first entry of the set matcher is asked about.
+// What the patterns say about one address. The literal texts are looked up
+// once, when the first entry of the set matcher is asked about; the RE2 set
+// searches the address once, when an entry of its own is asked about (or,
+// when it holds a pattern of some class `user`, the candidates), so an
+// address that only the literal texts are asked about is never searched.
 class AddressMatch {
  public:
   // Starts over for address, which must stay unchanged while this is used.
@@ -58,10 +61,13 @@ class AddressMatch {
 
  private:
   void find();
+  void search();
+  void hit(int number);
   // entry is read only when regexec must answer.
   bool matchesAs(int setIndex, const MailClassEntry *const &entry);
   const char *address_ = "";
-  bool found_ = false;          // hits_ holds the set matcher's answer
+  bool found_ = false;          // hits_ holds the literal texts' answer
+  bool searched_ = false;       // and the RE2 set's
   bool failed_ = false;         // regexec for everything
   std::vector<int> hits_;       // numbers of the matching patterns
   std::vector<int> setHits_;    // the RE2 set's answer, in its own numbering
