@@ -399,9 +399,11 @@ bool LiteralFinder::build() {
 }
 
 // Whole addresses that are literal texts, each with its pattern number: open
-// addressing over one array of their bytes. A byte of each slot's hash in an
-// array of its own answers most look-ups of an address that is none of the
-// texts without touching the slots, however many users there are.
+// addressing, each slot one cache line that holds the text's first bytes
+// (the rest, if any, in one array of all texts' bytes). A byte of each
+// slot's hash in an array of its own answers most look-ups of an address
+// that is none of the texts without touching the slots, however many users
+// there are.
 class ExactTexts {
  public:
   // Adds text as pattern number; false when the text is there already.
@@ -409,7 +411,9 @@ class ExactTexts {
     if ((count_ + 1) * 2 > slots_.size()) grow();
     size_t i = place(text);
     if (tags_[i]) return false;
-    put(i, {hashOf(text), static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(text.size()), number});
+    Slot slot = {hashOf(text), static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(text.size()), number, {}};
+    memcpy(slot.head, text.data(), std::min(text.size(), sizeof slot.head));
+    put(i, slot);
     bytes_ += text;
     ++count_;
     return true;
@@ -422,10 +426,18 @@ class ExactTexts {
   }
 
  private:
-  struct Slot {
+  struct alignas(64) Slot {
     uint32_t hash, offset, length;
     int number;
+    char head[48];  // the text's first bytes
   };
+  // True when the slot holds text.
+  bool holds(const Slot &slot, uint32_t hash, std::string_view text) const {
+    if (slot.hash != hash || slot.length != text.size()) return false;
+    size_t inHead = std::min(text.size(), sizeof slot.head);
+    return memcmp(slot.head, text.data(), inHead) == 0 &&
+           bytes_.compare(slot.offset + inHead, slot.length - inHead, text.substr(inHead)) == 0;
+  }
   static uint32_t hashOf(std::string_view text) {
     return static_cast<uint32_t>(std::hash<std::string_view>()(text));
   }
@@ -438,10 +450,7 @@ class ExactTexts {
     size_t mask = slots_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
       if (!tags_[i]) return i;
-      const Slot &slot = slots_[i];
-      if (tags_[i] == tag && slot.hash == hash && slot.length == text.size() &&
-          bytes_.compare(slot.offset, slot.length, text) == 0)
-        return i;
+      if (tags_[i] == tag && holds(slots_[i], hash, text)) return i;
     }
   }
   void put(size_t i, const Slot &slot) {
