@@ -308,8 +308,8 @@ class LiteralFinder {
   // Adds a non-empty text whose finding means pattern number.
   void add(std::string bytes, int number) { texts_.emplace_back(std::move(bytes), number); }
   bool empty() const { return texts_.empty(); }
-  // Builds the automaton; false, with nothing built, when its table would
-  // take more than kLiteralTableMax entries.
+  // Builds the automaton; false, with nothing built (texts() as they were),
+  // when its table would take more than kLiteralTableMax entries.
   bool build();
   // Calls found(number) for every text that occurs in address (a text
   // found at several places is reported at each).
@@ -351,10 +351,7 @@ bool LiteralFinder::build() {
     for (unsigned char c : text.first)
       if (!byteClass_[c]) byteClass_[c] = static_cast<uint8_t>(classes_++);
   }
-  if (states * classes_ > kLiteralTableMax) {
-    *this = LiteralFinder();
-    return false;
-  }
+  if (states * classes_ > kLiteralTableMax) return false;  // the texts are kept for the RE2 set
   // The trie of the texts; kNone where it has no edge.
   next_.assign(classes_, kNone);
   output_.assign(1, -1);
