@@ -281,6 +281,26 @@ TEST(Postmeter, ClassifiesAlikeAcrossManyDistinctAddresses) {
                        "john\tlocal\t240\n");
 }
 
+TEST(Postmeter, ClassifiesAlikeWithThousandsOfUsersOwnPatterns) {
+  // Each user's own address and a partner text of his own, such as the
+  // ".*partner12.*" that also occurs in partner123's addresses.
+  constexpr int kUsers = 3000;
+  Node node;
+  std::string traffic, expected;
+  for (int i = 0; i < kUsers; ++i) {
+    std::string user = "u" + std::to_string(i);
+    std::string partner = std::to_string(i % 2 ? i * 13 % kUsers : i * 10 + 3);
+    node.addUser(user, "class user\nany " + user + "\nclass partners\nto .*partner" + std::to_string(i) + ".*\n");
+    std::string size = std::to_string(i + 1);
+    traffic += user + " p@Partner" + partner + ".example " + size + " a b\n";
+    bool own = partner.rfind(std::to_string(i), 0) == 0;
+    expected += header(user) + user + (own ? "\tpartners\t" : "\tinet\t") + size + "\n";
+  }
+  RunResult r = node.run({"-"}, traffic);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, expected);
+}
+
 TEST(Postmeter, ReadsStandardInputOnlyOnce) {
   Node node;
   RunResult r = node.run({"-", "-"}, "kate kate 1 a b\n");
