@@ -9,7 +9,10 @@
 // repeated group, empty branches, repeated repetition, a '}' outside an
 // interval as a literal. The translations go into one RE2::Set, compiled
 // once per run, which searches the address for them as regexec does
-// (unanchored). A pattern whose meaning the translation cannot keep
+// (unanchored); those that are plain texts (a whole address, or a text
+// anywhere in it) are instead looked up in a table of whole addresses and
+// found by an automaton of all such texts, whose cost per address does not
+// grow with their number as the RE2 set's does. A pattern whose meaning the translation cannot keep
 // (back-references, the GNU operators \w \W \s \S \b \B \< \> \` \',
 // collating elements and equivalence classes, ranges past 7-bit bytes, an
 // unmatched ')', intervals over 1000, an anchor inside a repeated group) or
