@@ -22,10 +22,18 @@ char *appendPiece(char *out, const char *start, const char *end) {
   return out;
 }
 
+// What a byte is to the normal form, the separators first.
+enum ByteKind : unsigned char { kOther, kAddressChar, kRouteSeparator, kAddressSeparator };
+
 // The address characters as one flag per byte, made again whenever
 // legal-chars has changed since: every character of every address is tested.
 class AddressChars {
  public:
+  // Each byte's ByteKind, as of table().
+  const ByteKind *kinds() {
+    table();
+    return kinds_;
+  }
   const bool *table() {
     const char *legal = legalAddrChars ? legalAddrChars : "";
     if (made_ && (legalAddrChars != nullptr) == legalSet_ && legal_ == legal) return flags_;
@@ -39,6 +47,12 @@ class AddressChars {
         flags_[u] = isalnum(u) || strchr("-._[]/=", u) != nullptr;
     }
     flags_[0] = false;
+    for (int u = 0; u < 256; ++u) {
+      char c = static_cast<char>(u);
+      kinds_[u] = isRouteSeparator(c) ? kRouteSeparator
+                  : isAddressSeparator(c) ? kAddressSeparator
+                  : flags_[u] ? kAddressChar : kOther;
+    }
     return flags_;
   }
 
@@ -47,6 +61,7 @@ class AddressChars {
   bool legalSet_ = false;
   std::string legal_;  // the legal-chars text the table was made for
   bool flags_[256];
+  ByteKind kinds_[256];
 } addressChars;
 
 }  // namespace
@@ -70,17 +85,19 @@ char *copyRoute(char *dest, const char *start, const char *end) {
 
 char *normaliseAddress(char *dest, const char *address) {
   if (!*address) return copyRoute(dest, address, address);
-  const bool *isAddress = addressChars.table();
+  const ByteKind *kind = addressChars.kinds();
+  auto kindOf = [kind](char c) { return kind[static_cast<unsigned char>(c)]; };
 
   // Scan the route parts up to the first '@' or '%'.
   const char *partStart = address;
   const char *p = address;
   for (; *p; ++p) {
-    if (isRouteSeparator(*p)) {
+    ByteKind k = kindOf(*p);
+    if (k == kRouteSeparator) {
       partStart = p + 1;
-    } else if (isAddressSeparator(*p)) {
+    } else if (k == kAddressSeparator) {
       break;
-    } else if (!isAddress[static_cast<unsigned char>(*p)]) {
+    } else if (k != kAddressChar) {
       return nullptr;
     }
   }
@@ -90,15 +107,13 @@ char *normaliseAddress(char *dest, const char *address) {
   // its right end leftwards, each followed by '!'.
   copyRoute(dest, address, partStart);
   char *out = dest + strlen(dest);
-  const char *pieceEnd = address + strlen(address);
+  const char *pieceEnd = p + strlen(p);
   for (;;) {
     const char *q = pieceEnd;
-    while (q > address && isAddress[static_cast<unsigned char>(q[-1])] && !isAddressSeparator(q[-1]) &&
-           !isRouteSeparator(q[-1]))
-      --q;
+    while (q > address && kindOf(q[-1]) == kAddressChar) --q;
     out = appendPiece(out, q, pieceEnd);
-    if (q == address || isRouteSeparator(q[-1])) break;
-    if (!isAddressSeparator(q[-1])) return nullptr;
+    if (q == address || kindOf(q[-1]) == kRouteSeparator) break;
+    if (kindOf(q[-1]) != kAddressSeparator) return nullptr;
     pieceEnd = q - 1;
   }
   out[-1] = '\0';  // the last '!'

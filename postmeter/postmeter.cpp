@@ -24,10 +24,11 @@ constexpr int kTrafficFields = 5;
 bool normalForm(std::string &out, const char *address) {
   out.resize(strlen(address) + kNormalSlack);
   if (!normaliseAddress(out.data(), address)) return false;
-  out.resize(strlen(out.c_str()));
-  // tolower of the C locale, without a call per character.
-  for (char &c : out)
-    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  // tolower of the C locale, without a call per character, up to the end.
+  char *p = out.data();
+  for (; *p; ++p)
+    if (*p >= 'A' && *p <= 'Z') *p = static_cast<char>(*p - 'A' + 'a');
+  out.resize(static_cast<size_t>(p - out.data()));
   return true;
 }
 
