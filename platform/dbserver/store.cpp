@@ -416,20 +416,29 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
   if (bounds.seconds > 0) sqlite3_progress_handler(db, 1000, pastDeadline, &deadline);
   size_t rowBytes = 0;
   int rc;
+  bool sunk = true;
+  std::vector<ColumnText> values;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    std::vector<Value> row;
+    values.clear();
     for (int i = 0; i < sqlite3_data_count(stmt); i++) {
       rowBytes += 16;
       if (sqlite3_column_type(stmt, i) == SQLITE_NULL) {
-        row.push_back(std::nullopt);
-      } else {
-        const unsigned char *text = sqlite3_column_text(stmt, i);
-        int n = sqlite3_column_bytes(stmt, i);
-        row.push_back(std::string(reinterpret_cast<const char *>(text), static_cast<size_t>(n)));
-        rowBytes += static_cast<size_t>(n);
+        values.push_back({nullptr, 0});
+        continue;
       }
+      const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, i));
+      size_t n = static_cast<size_t>(sqlite3_column_bytes(stmt, i));
+      values.push_back({text ? text : "", n});
+      rowBytes += n;
     }
-    result->rows.push_back(std::move(row));
+    if (result->sink) {
+      if (!(sunk = result->sink(values.data(), static_cast<int>(values.size()), error))) break;
+    } else {
+      std::vector<Value> row;
+      for (const ColumnText &v : values)
+        row.push_back(v.data ? Value(std::string(v.data, v.size)) : std::nullopt);
+      result->rows.push_back(std::move(row));
+    }
     if (bounds.rowBytes && rowBytes > bounds.rowBytes) break;
   }
   if (bounds.seconds > 0) sqlite3_progress_handler(db, 0, nullptr, nullptr);
@@ -448,7 +457,9 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
     }
   } else {
     char bound[64];
-    if (rc == SQLITE_ROW) {
+    if (!sunk) {
+      // *error is the sink's.
+    } else if (rc == SQLITE_ROW) {
       snprintf(bound, sizeof bound, "%zu bytes", bounds.rowBytes);
       *error = std::string("Answer too large (more than ") + bound + ")";
     } else if (rc == SQLITE_INTERRUPT) {
