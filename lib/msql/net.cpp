@@ -2,6 +2,8 @@
 // every message to and from the server.
 
 #include <signal.h>
+#include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -29,9 +31,28 @@ char readBuffer[16384];
 size_t readStart = 0, readEnd = 0;
 int readFd = -1;
 
+constexpr long kSpinNanoseconds = 50000;
+
 void dropBuffered() {
   readStart = readEnd = 0;
   readFd = -1;
+}
+
+// Reads what the socket holds into buf. An answer usually comes within
+// microseconds, and a process put to sleep on the socket and woken again
+// costs several times that: the socket is asked without waiting for a
+// short while before the read that waits. Not a socket: read at once.
+ssize_t awaitAnswer(int fd, char *buf, size_t size) {
+  timespec start, now;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  for (;;) {
+    ssize_t n = recv(fd, buf, size, MSG_DONTWAIT);
+    if (n >= 0) return n;
+    if ((errno != EAGAIN && errno != EWOULDBLOCK) || readTimedOut) break;
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    if ((now.tv_sec - start.tv_sec) * 1000000000L + now.tv_nsec - start.tv_nsec > kSpinNanoseconds) break;
+  }
+  return read(fd, buf, size);
 }
 
 // Reads exactly size bytes, first from the buffer; a rest at least as large
@@ -52,7 +73,9 @@ bool readFully(int fd, char *to, size_t size) {
       continue;
     }
     bool direct = size - got >= sizeof readBuffer;
-    ssize_t n = direct ? read(fd, to + got, size - got) : read(fd, readBuffer, sizeof readBuffer);
+    char *into = direct ? to + got : readBuffer;
+    size_t room = direct ? size - got : sizeof readBuffer;
+    ssize_t n = awaitAnswer(fd, into, room);
     if (readTimedOut) return false;
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) return false;

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <string_view>
 
 namespace {
 
@@ -11,7 +12,8 @@ enum class TokenKind { Word, Number, String, Symbol };
 
 struct Token {
   TokenKind kind;
-  std::string text;  // a string literal's bytes without quotes and escapes
+  std::string text;   // a string literal's bytes without quotes and escapes
+  std::string upper;  // a word's text in capitals, a symbol's or number's text; empty for a string
 };
 
 bool isWordStart(unsigned char c) { return isalpha(c) || c == '_'; }
@@ -43,7 +45,8 @@ bool tokenize(const std::string &s, std::vector<Token> *tokens, std::string *err
     } else if (isWordStart(c)) {
       size_t start = i;
       while (i < s.size() && isWordChar(static_cast<unsigned char>(s[i]))) i++;
-      tokens->push_back({TokenKind::Word, s.substr(start, i - start)});
+      std::string word = s.substr(start, i - start);
+      tokens->push_back({TokenKind::Word, word, upper(word)});
     } else if (isDigit(c) || (c == '.' && i + 1 < s.size() && isDigit(static_cast<unsigned char>(s[i + 1])))) {
       size_t start = i;
       while (i < s.size() && isDigit(static_cast<unsigned char>(s[i]))) i++;
@@ -63,7 +66,8 @@ bool tokenize(const std::string &s, std::vector<Token> *tokens, std::string *err
         *error = "Syntax error near \"" + near(s, start) + "\"";
         return false;
       }
-      tokens->push_back({TokenKind::Number, s.substr(start, i - start)});
+      std::string number = s.substr(start, i - start);
+      tokens->push_back({TokenKind::Number, number, number});
     } else if (c == '\'') {
       std::string value;
       size_t start = i++;
@@ -84,7 +88,7 @@ bool tokenize(const std::string &s, std::vector<Token> *tokens, std::string *err
         *error = "Unterminated string near \"" + near(s, start) + "\"";
         return false;
       }
-      tokens->push_back({TokenKind::String, value});
+      tokens->push_back({TokenKind::String, value, ""});
     } else {
       std::string symbol;
       for (const char *two : kTwoCharSymbols)
@@ -94,7 +98,7 @@ bool tokenize(const std::string &s, std::vector<Token> *tokens, std::string *err
         *error = "Syntax error near \"" + near(s, i) + "\"";
         return false;
       }
-      tokens->push_back({TokenKind::Symbol, symbol});
+      tokens->push_back({TokenKind::Symbol, symbol, symbol});
       i += symbol.size();
     }
   }
@@ -102,13 +106,13 @@ bool tokenize(const std::string &s, std::vector<Token> *tokens, std::string *err
 }
 
 // Words that pass into SQLite as keywords; every other word is a name.
-bool isKeyword(const std::string &u) {
-  static const char *const kKeywords[] = {
+bool isKeyword(std::string_view u) {
+  static constexpr std::string_view kKeywords[] = {
       "SELECT", "DISTINCT", "FROM",   "WHERE",  "AND",    "OR",  "NOT", "NULL",
       "IS",     "ORDER",    "BY",     "ASC",    "DESC",   "LIMIT", "INSERT",
       "INTO",   "VALUES",   "UPDATE", "SET",    "DELETE",
   };
-  for (const char *k : kKeywords)
+  for (std::string_view k : kKeywords)
     if (u == k) return true;
   return false;
 }
@@ -137,17 +141,17 @@ bool oneTable(const std::vector<Token> &tokens, const std::string &verb, std::st
   int keywords = 0;
   size_t name = 0;
   for (size_t i = 0; i < tokens.size(); i++) {
-    std::string u = tokens[i].kind == TokenKind::String ? "" : upper(tokens[i].text);
+    const std::string &u = tokens[i].upper;
     if (u == "SELECT" || u == "FROM") keywords++;
     if (!name && u == shape->before) name = i + 1;
   }
   bool ok = keywords == shape->keywords && name && name < tokens.size() &&
-            tokens[name].kind == TokenKind::Word && !isKeyword(upper(tokens[name].text));
+            tokens[name].kind == TokenKind::Word && !isKeyword(tokens[name].upper);
   size_t next = name + 1;
   if (ok && next < tokens.size()) {
     ok = false;
     for (const char *word : shape->after)
-      if (word && tokens[next].kind != TokenKind::String && upper(tokens[next].text) == word) ok = true;
+      if (word && tokens[next].upper == word) ok = true;
   }
   if (ok) {
     *table = tokens[name].text;
@@ -170,7 +174,7 @@ struct Parser {
     return false;
   }
   bool word(const char *keyword) {
-    if (atEnd() || tokens[pos].kind != TokenKind::Word || upper(tokens[pos].text) != keyword) return false;
+    if (atEnd() || tokens[pos].kind != TokenKind::Word || tokens[pos].upper != keyword) return false;
     pos++;
     return true;
   }
@@ -290,10 +294,10 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
     *error = "Syntax error: no statement";
     return false;
   }
-  std::string verb = upper(tokens[0].text);
+  const std::string &verb = tokens[0].upper;
   Parser parser{tokens, 0, error};
   if (verb == "CREATE")
-    return tokens.size() > 1 && upper(tokens[1].text) == "INDEX" ? translateCreateIndex(parser, out)
+    return tokens.size() > 1 && tokens[1].upper == "INDEX" ? translateCreateIndex(parser, out)
                                                                  : translateCreate(parser, out);
   if (verb == "DROP") return translateDrop(parser, out);
   if (verb != "SELECT" && verb != "INSERT" && verb != "UPDATE" && verb != "DELETE") {
@@ -301,6 +305,8 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
     return false;
   }
   if (!oneTable(tokens, verb, &out->table, error)) return false;
+  out->sql.reserve(text.size() + 64);
+  out->shape.reserve(text.size() + 64);
   bool numbersInText = false;  // in the result list or ORDER BY
   // Appends a token's text to the statement and its form in the shape.
   auto add = [out](const std::string &text, const std::string &inShape) {
@@ -315,13 +321,13 @@ bool translateStatement(const std::string &text, Statement *out, std::string *er
     const Token &t = tokens[i];
     switch (t.kind) {
       case TokenKind::Word: {
-        std::string u = upper(t.text);
+        const std::string &u = t.upper;
         // A name before "(" calls a function, which the system never does
         // and which could make the engine work without bounds; only the
         // table of INSERT INTO is followed by its column list.
         bool call = !isKeyword(u) && i + 1 < tokens.size() && tokens[i + 1].kind == TokenKind::Symbol &&
                     tokens[i + 1].text == "(" &&
-                    !(i > 0 && tokens[i - 1].kind == TokenKind::Word && upper(tokens[i - 1].text) == "INTO");
+                    !(i > 0 && tokens[i - 1].kind == TokenKind::Word && tokens[i - 1].upper == "INTO");
         if (call) {
           *error = "Function calls are not supported near \"" + t.text + "\"";
           return false;

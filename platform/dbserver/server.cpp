@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -56,6 +57,9 @@ void onStopSignal(int) { stopSignal = 1; }
 
 typedef std::chrono::steady_clock Clock;
 
+// How long the server looks for a next request without sleeping.
+constexpr std::chrono::microseconds kSpin(50);
+
 struct Client {
   int fd = -1;
   Clock::time_point lastSent;  // when its answers last moved (or it had none)
@@ -80,12 +84,24 @@ struct Network {
   uint32_t address, mask;
 };
 
+// A frame is written in place: its length header first as room, filled in
+// when its payload is complete.
+size_t openFrame(std::string &out) {
+  out.append(4, '\0');
+  return out.size() - 4;
+}
+
+// Fills in the length of the frame opened at frame and returns it.
+size_t closeFrame(std::string &out, size_t frame) {
+  size_t length = out.size() - frame - 4;
+  for (int i = 0; i < 4; i++) out[frame + i] = static_cast<char>((length >> (8 * i)) & 0xff);
+  return length;
+}
+
 void appendFrame(std::string &out, const std::string &payload) {
-  uint32_t n = static_cast<uint32_t>(payload.size());
-  char header[4];
-  for (int i = 0; i < 4; i++) header[i] = static_cast<char>((n >> (8 * i)) & 0xff);
-  out.append(header, 4);
+  size_t frame = openFrame(out);
   out += payload;
+  closeFrame(out, frame);
 }
 
 std::string errorPayload(const std::string &message) {
@@ -95,20 +111,32 @@ std::string errorPayload(const std::string &message) {
   return "-1:" + text + "\n";
 }
 
-void appendColumn(std::string &packet, const Value &value) {
-  if (!value) {
+// One value of a row: its length, ':' and its bytes; "-2:" for NULL.
+void appendColumn(std::string &packet, const char *data, size_t size) {
+  if (!data) {
     packet += "-2:";
     return;
   }
-  packet += std::to_string(value->size()) + ":" + *value;
+  char length[24];
+  packet.append(length, static_cast<size_t>(std::to_chars(length, length + sizeof length, size).ptr - length));
+  packet += ':';
+  packet.append(data, size);
 }
 
-std::string fieldPacket(const FieldInfo &f) {
-  std::string packet;
-  for (const std::string &text : {f.table, f.name, std::to_string(f.type), std::to_string(f.length),
-                                  std::string(f.notNull ? "Y" : "N"), std::string(f.primaryKey ? "Y" : "N")})
-    appendColumn(packet, text);
-  return packet;
+void appendColumn(std::string &packet, const std::string &text) { appendColumn(packet, text.data(), text.size()); }
+
+// The frame of a field description: table, name, type, length, and Y or N
+// for not null and for primary key.
+void appendFieldFrame(std::string &out, const FieldInfo &f) {
+  size_t frame = openFrame(out);
+  char number[24];
+  appendColumn(out, f.table);
+  appendColumn(out, f.name);
+  appendColumn(out, number, static_cast<size_t>(std::to_chars(number, number + sizeof number, f.type).ptr - number));
+  appendColumn(out, number, static_cast<size_t>(std::to_chars(number, number + sizeof number, f.length).ptr - number));
+  appendColumn(out, f.notNull ? "Y" : "N", 1);
+  appendColumn(out, f.primaryKey ? "Y" : "N", 1);
+  closeFrame(out, frame);
 }
 
 // Reads the access list of TCP clients: one IPv4 address or network
@@ -188,6 +216,7 @@ class Server {
   Clock::time_point pausedAt_;
   bool toldPause_ = false;     // this pause is in the log already
   size_t unsentTotal_ = 0;     // unsent answers of all clients
+  Clock::time_point lastRequest_;  // when a request was last answered
   int tcpListener_ = -1;
   std::vector<Network> access_;
   bool unixBound_ = false;
@@ -414,6 +443,7 @@ bool Server::processFrame(Client &c) {
   if (before == 0) c.lastSent = Clock::now();
   bool ok = handleRequest(c, payload);
   unsentTotal_ += c.unsent() - before;
+  lastRequest_ = Clock::now();
   return ok;
 }
 
@@ -454,9 +484,25 @@ void Server::query(Client &c, const std::string &text) {
     replyError(c, "Only one table per statement, without join, alias or nested select");
     return;
   }
+  // The rows go into the answer as they are read, each a frame after the
+  // count of columns, which the first row gives. A failure on the way (a
+  // row too long for a frame, a bound crossed) takes back what was added of
+  // the answer and turns it into an error reply instead of a broken answer.
+  size_t start = c.out.size();
+  bool counted = false;
+  result.sink = [&](const ColumnText *values, int count, std::string *failure) {
+    if (!counted) reply(c, "1:" + std::to_string(count) + "\n");
+    counted = true;
+    size_t frame = openFrame(c.out);
+    for (int i = 0; i < count; i++) appendColumn(c.out, values[i].data, values[i].size);
+    if (closeFrame(c.out, frame) <= kMaxPayload) return true;
+    *failure = "Row too long for a packet";
+    return false;
+  };
   bool ran = runStatement(db, statement, &result, &error, options_.bounds, databases_.statements(db));
   if (definition) databases_.forgetTables(db);
   if (!ran) {
+    c.out.resize(start);
     replyError(c, error);
     return;
   }
@@ -464,22 +510,9 @@ void Server::query(Client &c, const std::string &text) {
     reply(c, std::to_string(result.changes) + "\n");
     return;
   }
-  // A row too long for a frame takes back what was added of the answer and
-  // turns it into an error reply instead of a broken answer.
-  size_t start = c.out.size();
-  reply(c, "1:" + std::to_string(result.fields.size()) + "\n");
-  for (const auto &row : result.rows) {
-    std::string packet;
-    for (const Value &v : row) appendColumn(packet, v);
-    if (packet.size() > kMaxPayload) {
-      c.out.resize(start);
-      replyError(c, "Row too long for a packet");
-      return;
-    }
-    reply(c, packet);
-  }
+  if (!counted) reply(c, "1:" + std::to_string(result.fields.size()) + "\n");
   reply(c, kEnd);
-  for (const FieldInfo &f : result.fields) reply(c, fieldPacket(f));
+  for (const FieldInfo &f : result.fields) appendFieldFrame(c.out, f);
   reply(c, kEnd);
 }
 
@@ -501,7 +534,7 @@ void Server::fieldList(Client &c, const std::string &table) {
     replyError(c, error);
     return;
   }
-  for (const FieldInfo &f : fields) reply(c, fieldPacket(f));
+  for (const FieldInfo &f : fields) appendFieldFrame(c.out, f);
   reply(c, kEnd);
 }
 
@@ -629,6 +662,11 @@ int Server::run() {
     for (int fd : listeners_) fds.push_back({fd, static_cast<short>(acceptPaused_ ? 0 : POLLIN), 0});
     const timespec now = {0, 0}, second = {1, 0};
     const timespec *timeout = waiting ? &now : acceptPaused_ || unsentTotal_ > kTotalUnsentMax ? &second : nullptr;
+    // A client's next request usually follows its answer within
+    // microseconds, and sleeping in ppoll to be woken for it costs several
+    // times that: for a short while after a request the server looks
+    // without waiting.
+    if (!timeout && Clock::now() - lastRequest_ < kSpin) timeout = &now;
     int n = ppoll(fds.data(), fds.size(), timeout, &waitMask);
     if (n < 0) {
       if (errno == EINTR) continue;

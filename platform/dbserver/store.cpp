@@ -81,8 +81,10 @@ bool guardWidths(sqlite3 *db, std::string *error) {
         checks += "SELECT RAISE(ABORT, 'Value too long for " + table + "." + f.name + " (at most " + width +
                   " bytes)') WHERE length(CAST(" + column + " AS BLOB)) > " + width + "; ";
       } else if (f.type == kTypeInt || f.type == kTypeReal) {
+        // Two comparisons, not an IN list: the engine builds a scratch
+        // table for a list of more than two values at every row.
         checks += "SELECT RAISE(ABORT, 'Value for " + table + "." + f.name + " is not a number') WHERE typeof(" +
-                  column + ") NOT IN ('integer', 'real', 'null'); ";
+                  column + ") = 'text' OR typeof(" + column + ") = 'blob'; ";
       }
     }
     if (checks.empty()) continue;
@@ -196,12 +198,16 @@ bool upgradeWidths(sqlite3 *db, const std::string &name, std::string *error) {
 }  // namespace
 
 Databases::Databases(const std::string &dir, Durability durability) : dir_(dir), durability_(durability) {
-  // No page cache starts with a bulk of pages: the width guards make the
-  // engine open and close a scratch table at every INSERT and UPDATE, and a
-  // bulk taken and given back each time is memory the allocator takes from
-  // and returns to the system at every statement. Process-wide; refused (and
+  // No page cache starts with a bulk of pages: a statement that sorts or
+  // reads an IN list opens and closes a scratch table, and a bulk taken and
+  // given back each time is memory the allocator takes from and returns to
+  // the system at every such statement. Process-wide; refused (and
   // harmless) once the engine is in use.
   sqlite3_config(SQLITE_CONFIG_PAGECACHE, nullptr, 0, 0);
+  // The server is one thread: the engine's locks and its count of the
+  // memory in use are work for nothing.
+  sqlite3_config(SQLITE_CONFIG_SINGLETHREAD);
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
 }
 
 Databases::~Databases() {
@@ -410,20 +416,29 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
   if (bounds.seconds > 0) sqlite3_progress_handler(db, 1000, pastDeadline, &deadline);
   size_t rowBytes = 0;
   int rc;
+  bool sunk = true;
+  std::vector<ColumnText> values;
   while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    std::vector<Value> row;
+    values.clear();
     for (int i = 0; i < sqlite3_data_count(stmt); i++) {
       rowBytes += 16;
       if (sqlite3_column_type(stmt, i) == SQLITE_NULL) {
-        row.push_back(std::nullopt);
-      } else {
-        const unsigned char *text = sqlite3_column_text(stmt, i);
-        int n = sqlite3_column_bytes(stmt, i);
-        row.push_back(std::string(reinterpret_cast<const char *>(text), static_cast<size_t>(n)));
-        rowBytes += static_cast<size_t>(n);
+        values.push_back({nullptr, 0});
+        continue;
       }
+      const char *text = reinterpret_cast<const char *>(sqlite3_column_text(stmt, i));
+      size_t n = static_cast<size_t>(sqlite3_column_bytes(stmt, i));
+      values.push_back({text ? text : "", n});
+      rowBytes += n;
     }
-    result->rows.push_back(std::move(row));
+    if (result->sink) {
+      if (!(sunk = result->sink(values.data(), static_cast<int>(values.size()), error))) break;
+    } else {
+      std::vector<Value> row;
+      for (const ColumnText &v : values)
+        row.push_back(v.data ? Value(std::string(v.data, v.size)) : std::nullopt);
+      result->rows.push_back(std::move(row));
+    }
     if (bounds.rowBytes && rowBytes > bounds.rowBytes) break;
   }
   if (bounds.seconds > 0) sqlite3_progress_handler(db, 0, nullptr, nullptr);
@@ -442,7 +457,9 @@ bool runStatement(sqlite3 *db, const Statement &statement, QueryResult *result, 
     }
   } else {
     char bound[64];
-    if (rc == SQLITE_ROW) {
+    if (!sunk) {
+      // *error is the sink's.
+    } else if (rc == SQLITE_ROW) {
       snprintf(bound, sizeof bound, "%zu bytes", bounds.rowBytes);
       *error = std::string("Answer too large (more than ") + bound + ")";
     } else if (rc == SQLITE_INTERRUPT) {

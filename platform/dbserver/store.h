@@ -10,6 +10,7 @@
 
 #include <sqlite3.h>
 
+#include <functional>
 #include <list>
 #include <map>
 #include <optional>
@@ -40,8 +41,20 @@ struct FieldInfo {
 // A column value: the bytes as text, or nothing for SQL NULL.
 typedef std::optional<std::string> Value;
 
+// One value of a row as the engine holds it: data is null for SQL NULL.
+// Valid only during the call that gets it.
+struct ColumnText {
+  const char *data;
+  size_t size;
+};
+
+// Takes the rows of a statement as they are read, instead of QueryResult's
+// rows: the values of one row; false, with *error set, stops the statement.
+typedef std::function<bool(const ColumnText *values, int count, std::string *error)> RowSink;
+
 struct QueryResult {
   bool hasColumns = false;                // a statement that yields rows
+  RowSink sink;                           // when set, the rows go to it
   std::vector<std::vector<Value>> rows;
   std::vector<FieldInfo> fields;          // one per column
   int changes = 0;                        // rows changed by a statement without columns
