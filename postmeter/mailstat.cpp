@@ -48,7 +48,6 @@ bool closeOutput(FILE *out, const char *user, const char *name, const char *path
 void statTableInit(StatTable *table) {
   table->users = nullptr;
   table->userCount = 0;
-  table->counters = nullptr;
   table->classes = nullptr;
   table->classCounts = nullptr;
   table->userIndex.clear();
@@ -56,12 +55,8 @@ void statTableInit(StatTable *table) {
 }
 
 void statTableFree(StatTable *table) {
-  for (unsigned u = 0; u < table->userCount; ++u) {
-    memRealloc(table->counters[u], 0);
-    memRealloc(table->classes[u], 0);
-  }
+  for (unsigned u = 0; u < table->userCount; ++u) memRealloc(table->classes[u], 0);
   memRealloc(table->users, 0);
-  memRealloc(table->counters, 0);
   memRealloc(table->classes, 0);
   memRealloc(table->classCounts, 0);
   statTableInit(table);
@@ -75,11 +70,9 @@ unsigned userPlace(StatTable *table, const char *user) {
   unsigned u = place->second;
   if (added) {
     table->users = growArray(table->users, u);
-    table->counters = growArray(table->counters, u);
     table->classes = growArray(table->classes, u);
     table->classCounts = growArray(table->classCounts, u);
     table->users[u] = user;
-    table->counters[u] = nullptr;
     table->classes[u] = nullptr;
     table->classCounts[u] = 0;
     ++table->userCount;
@@ -90,21 +83,20 @@ unsigned userPlace(StatTable *table, const char *user) {
 // The counter of class className in the user's place u, appended when new.
 ByteCount *classCounter(StatTable *table, unsigned u, const char *className) {
   unsigned count = table->classCounts[u];
+  StatClass *classes = table->classes[u];
   unsigned c = 0;
   // Mostly the very name counted before, which spares reading the names.
-  while (c < count && table->classes[u][c] != className) ++c;
+  while (c < count && classes[c].name != className) ++c;
   if (c == count) {
     c = 0;
-    while (c < count && strcmp(table->classes[u][c], className) != 0) ++c;
+    while (c < count && strcmp(classes[c].name, className) != 0) ++c;
   }
   if (c == count) {
-    table->classes[u] = growArray(table->classes[u], c);
-    table->counters[u] = growArray(table->counters[u], c);
-    table->classes[u][c] = className;
-    table->counters[u][c] = 0;
+    classes = table->classes[u] = growArray(classes, c);
+    classes[c] = {className, 0};
     ++table->classCounts[u];
   }
-  return &table->counters[u][c];
+  return &classes[c].bytes;
 }
 
 }  // namespace
@@ -139,7 +131,7 @@ bool writeStat(StatTable *table, const char *output) {
     std::string path;
     bool headerWritten = false;
     for (unsigned c = 0; c < table->classCounts[u]; ++c) {
-      ByteCount bytes = table->counters[u][c];
+      ByteCount bytes = table->classes[u][c].bytes;
       if (bytes == 0) continue;
       if (!out) {
         path = userPath(user, fileName);
@@ -154,7 +146,7 @@ bool writeStat(StatTable *table, const char *output) {
         headerWritten = true;
       }
       if (single) fprintf(out, "%s\t", user);
-      fprintf(out, "%s\t%" PRIu64 "\n", table->classes[u][c], bytes);
+      fprintf(out, "%s\t%" PRIu64 "\n", table->classes[u][c].name, bytes);
     }
     if (fileName && out && !closeOutput(out, user, fileName, path.c_str())) ok = false;
   }

@@ -27,12 +27,18 @@
 // Byte counters are 64-bit so that no month of traffic wraps around.
 using ByteCount = uint64_t;
 
+// A class's counter with its name, side by side so that counting a mail
+// reads one place of the table.
+struct StatClass {
+  const char *name;
+  ByteCount bytes;
+};
+
 // The byte table of a run. Names point into the class sets, which outlive it.
 struct StatTable {
   const char **users;     // users in the order of their first counted mail
   unsigned userCount;
-  ByteCount **counters;   // per user: bytes per class
-  const char ***classes;  // per user: class names in order of first count
+  StatClass **classes;    // per user: classes in order of first count
   unsigned *classCounts;  // per user: number of classes
   std::unordered_map<std::string_view, unsigned> userIndex;  // user name -> place in users
   // Class set index -> place in users + 1 (0: not looked up yet), so that a

@@ -35,10 +35,10 @@ TEST(StatCounter, KeepsUsersAndClassesInOrderOfFirstCountAndSharesByName) {
   EXPECT_STREQ(table.users[0], "kate");
   EXPECT_STREQ(table.users[1], "john");
   ASSERT_EQ(table.classCounts[1], 2u);
-  EXPECT_STREQ(table.classes[1][0], "inet");
-  EXPECT_EQ(table.counters[1][0], 18u);
-  EXPECT_EQ(table.counters[1][1], 212u);
-  EXPECT_EQ(table.counters[3][0], 6u);
+  EXPECT_STREQ(table.classes[1][0].name, "inet");
+  EXPECT_EQ(table.classes[1][0].bytes, 18u);
+  EXPECT_EQ(table.classes[1][1].bytes, 212u);
+  EXPECT_EQ(table.classes[3][0].bytes, 6u);
   statTableFree(&table);
   EXPECT_EQ(table.userCount, 0u);
   EXPECT_EQ(table.users, nullptr);
@@ -49,7 +49,7 @@ TEST(StatCounter, KeepsUsersAndClassesInOrderOfFirstCountAndSharesByName) {
   for (int i = 0; i < 36; ++i) *statCounter(&table, names[(i * 5) % 12], "c") += i;
   ASSERT_EQ(table.userCount, 12u);
   EXPECT_STREQ(table.users[1], "f");
-  EXPECT_EQ(table.counters[1][0], 1u + 13 + 25);
-  EXPECT_EQ(table.counters[0][0], 1000u + 12 + 24);
+  EXPECT_EQ(table.classes[1][0].bytes, 1u + 13 + 25);
+  EXPECT_EQ(table.classes[0][0].bytes, 1000u + 12 + 24);
   statTableFree(&table);
 }
