@@ -405,7 +405,7 @@ class ExactTexts {
  public:
   // Adds text as pattern number; false when the text is there already.
   bool add(std::string_view text, int number) {
-    if ((count_ + 1) * 2 > slots_.size()) grow();
+    if ((count_ + 1) * 8 > slots_.size() * 7) grow();
     size_t i = place(text);
     if (tags_[i]) return false;
     Slot slot = {hashOf(text), static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(text.size()), number, {}};
