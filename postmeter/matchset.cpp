@@ -462,7 +462,7 @@ class ExactTexts {
     for (size_t i = 0; i < old.size(); ++i)
       if (oldTags[i]) put(place(std::string_view(bytes_).substr(old[i].offset, old[i].length)), old[i]);
   }
-  std::vector<Slot> slots_;     // a power of two of them, at most half in use
+  std::vector<Slot> slots_;     // a power of two of them, at most seven eighths in use
   std::vector<uint8_t> tags_;   // per slot: 0 when empty, else tagOf its hash
   std::string bytes_;           // the texts one after another
   size_t count_ = 0;
