@@ -395,6 +395,127 @@ bool LiteralFinder::build() {
   return true;
 }
 
+// Patterns of single bytes, '.' and bracket expressions, each once or
+// repeated by '*' or '+', with anchors only at their very ends
+// ("^local!mail5\.example\.org!", "^[^!]*$", "^local![^!]*\.ru!"): matched
+// by one bit per position of the pattern, every position at once per byte
+// of the address, stopping at the first byte that leaves no position when
+// the pattern is anchored at the start. Such patterns, the usual ones of
+// service classes, then need no search of the address by the RE2 set, whose
+// fixed cost per search is many times that of a few bytes here.
+class ShortPattern {
+ public:
+  // Reads a translation (as posixToRe2 writes it); false when it is not of
+  // this shape or has more than kMaxItems bytes and repeated bytes.
+  bool parse(std::string_view re2) {
+    size_t i = 0, n = re2.size();
+    start_ = n > 0 && re2[0] == '^';
+    if (start_) ++i;
+    // A '$' of the text itself is written \x24: one here is the anchor.
+    end_ = n > i && re2[n - 1] == '$';
+    if (end_) --n;
+    re2 = re2.substr(0, n);
+    unsigned items = 0;
+    while (i < n) {
+      ByteSet bytes;
+      bool group = re2.substr(i, 3) == "(?:";
+      if (group) i += 3;
+      if (!atom(re2, &i, &bytes)) return false;
+      char op = '\0';
+      if (group) {
+        if (i >= n || re2[i] != ')') return false;
+        ++i;
+        if (i < n && (re2[i] == '*' || re2[i] == '+' || re2[i] == '?' || re2[i] == '{')) op = re2[i++];
+      }
+      if (op == '?' || op == '{') return false;
+      if (op != '*' && !add(bytes, false, &items)) return false;
+      if (op != '\0' && !add(bytes, true, &items)) return false;
+    }
+    accept_ = uint64_t(1) << items;
+    initial_ = closure(1);
+    return true;
+  }
+  bool matches(const char *address) const {
+    uint64_t d = initial_;
+    for (const unsigned char *p = reinterpret_cast<const unsigned char *>(address); *p; ++p) {
+      if (!end_ && (d & accept_)) return true;
+      uint64_t taken = bytes_[*p] & d;
+      d = closure(((taken & ~stars_) << 1) | (taken & stars_));
+      if (!start_) d |= initial_;
+      else if (!d) return false;
+    }
+    return d & accept_;
+  }
+
+ private:
+  static constexpr unsigned kMaxItems = 63;
+  // One byte, '.' or a bracket expression of the translation at *i.
+  static bool atom(std::string_view re2, size_t *i, ByteSet *bytes) {
+    if (*i >= re2.size()) return false;
+    char c = re2[*i];
+    if (c == '.') {
+      bytes->set();
+      ++*i;
+      return true;
+    }
+    if (c != '[') return byte(re2, i, bytes, nullptr);
+    ++*i;
+    while (*i < re2.size() && re2[*i] != ']') {
+      unsigned first, last;
+      if (!byte(re2, i, nullptr, &first)) return false;
+      last = first;
+      if (*i < re2.size() && re2[*i] == '-') {
+        ++*i;
+        if (!byte(re2, i, nullptr, &last) || last < first) return false;
+      }
+      for (unsigned b = first; b <= last; ++b) bytes->set(b);
+    }
+    if (*i >= re2.size()) return false;
+    ++*i;
+    return true;
+  }
+  // A letter, a digit or \xHH at *i: into bytes, or its value into *value.
+  static bool byte(std::string_view re2, size_t *i, ByteSet *bytes, unsigned *value) {
+    if (*i >= re2.size()) return false;
+    unsigned char c = static_cast<unsigned char>(re2[*i]);
+    unsigned b;
+    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+      b = c;
+      *i += 1;
+    } else if (c == '\\' && *i + 3 < re2.size() && re2[*i + 1] == 'x' && hexDigit(re2[*i + 2]) >= 0 &&
+               hexDigit(re2[*i + 3]) >= 0) {
+      b = static_cast<unsigned>(hexDigit(re2[*i + 2]) * 16 + hexDigit(re2[*i + 3]));
+      *i += 4;
+    } else {
+      return false;
+    }
+    if (bytes) bytes->set(b);
+    if (value) *value = b;
+    return true;
+  }
+  // Appends a position that takes bytes, once or (star) any number of times.
+  bool add(const ByteSet &bytes, bool star, unsigned *items) {
+    if (*items == kMaxItems) return false;
+    uint64_t bit = uint64_t(1) << *items;
+    for (unsigned b = 0; b < 256; ++b)
+      if (bytes[b]) bytes_[b] |= bit;
+    if (star) stars_ |= bit;
+    ++*items;
+    return true;
+  }
+  // d with every position that repeated positions in d may be passed to.
+  uint64_t closure(uint64_t d) const {
+    for (;;) {
+      uint64_t more = d | ((d & stars_) << 1);
+      if (more == d) return d;
+      d = more;
+    }
+  }
+  bool start_ = false, end_ = false;
+  uint64_t stars_ = 0, initial_ = 0, accept_ = 0;
+  uint64_t bytes_[256] = {};  // per byte: the positions that take it
+};
+
 // Whole addresses that are literal texts, each with its pattern number: open
 // addressing, each slot one cache line that holds the text's first bytes
 // (the rest, if any, in one array of all texts' bytes). A byte of each
@@ -491,6 +612,12 @@ struct Matcher {
   bool setHoldsUserPatterns = false;      // set holds a pattern of some class `user`
   ExactTexts exact;
   LiteralFinder literals;
+  // Short patterns, and per pattern number its place there or -1.
+  std::vector<ShortPattern> shorts;
+  std::vector<int> shortOf;
+  // The short patterns of some class `user`, tried on every address whose
+  // owners are looked for; when they are many they go to set instead.
+  std::vector<int> userShorts;
   // The patterns that match every address (the empty translation, as of
   // ".*"). They stay out of set: in it they would make every state of its
   // DFA a matching one, whose matches the search gathers at every byte.
@@ -517,7 +644,15 @@ struct Numbering {
   int patterns = 0;
   std::unordered_map<std::string_view, int> numbers;
   std::vector<std::pair<int, unsigned>> owners;
+  // Each short pattern's number and translation.
+  std::vector<std::pair<int, std::string_view>> shorts;
 };
+
+// Short patterns of classes `user` tried one by one on every address at
+// most; more go to the RE2 set.
+constexpr size_t kUserShortMax = 16;
+// Short patterns at most (each takes 2 KiB); more go to the RE2 set.
+constexpr size_t kShortMax = 4096;
 
 // Puts a translation that is a literal text into the matcher's exact map
 // ("^TEXT$") or literal finder ("TEXT") as pattern number; false for any
@@ -529,6 +664,40 @@ bool placeLiteral(std::string_view re2, int number) {
   if (re2.empty() || !literalBytes(re2, &bytes)) return false;
   matcher.literals.add(std::move(bytes), number);
   return true;
+}
+
+// A short pattern of the translation, false when it is none or there are
+// enough.
+bool addShort(const char *re2) {
+  if (matcher.shorts.size() >= kShortMax) return false;
+  if (matcher.shorts.emplace_back().parse(re2)) return true;
+  matcher.shorts.pop_back();
+  return false;
+}
+
+// Each short pattern's place by number; those of classes `user` into the
+// RE2 set when they are more than a few.
+void placeShorts(RE2::Set *set, Numbering *numbering) {
+  matcher.shortOf.assign(numbering->patterns, -1);
+  std::vector<uint8_t> owned(numbering->patterns, 0);
+  for (const auto &owner : numbering->owners) owned[owner.first] = 1;
+  for (size_t k = 0; k < numbering->shorts.size(); ++k) {
+    int number = numbering->shorts[k].first;
+    matcher.shortOf[number] = static_cast<int>(k);
+    if (owned[number]) matcher.userShorts.push_back(number);
+  }
+  if (matcher.userShorts.size() <= kUserShortMax) return;
+  std::vector<int> kept;
+  for (int number : matcher.userShorts) {
+    std::string_view re2 = numbering->shorts[matcher.shortOf[number]].second;
+    if (set->Add(re2, nullptr) >= 0) {
+      matcher.numbers.push_back(number);
+      matcher.shortOf[number] = -1;
+    } else {
+      kept.push_back(number);
+    }
+  }
+  matcher.userShorts = std::move(kept);
 }
 
 // The literal finder built; when its table would be too large, its texts go
@@ -558,6 +727,9 @@ void addEntries(RE2::Set *set, Numbering *numbering, MailClassSet *classes, unsi
           known->second = numbering->patterns++;
           matcher.everywhere.push_back(known->second);
         } else if (added && placeLiteral(entry->re2, numbering->patterns)) {
+          known->second = numbering->patterns++;
+        } else if (added && addShort(entry->re2)) {
+          numbering->shorts.emplace_back(numbering->patterns, entry->re2);
           known->second = numbering->patterns++;
         } else if (added && set->Add(entry->re2, nullptr) >= 0) {
           known->second = numbering->patterns++;
@@ -691,6 +863,7 @@ void matchSetBuild() {
   // The common class `user` is never consulted.
   addEntries(set.get(), &numbering, &commonClassSet, 1, kNoUserSet);
   for (unsigned i = 0; i < userClassSetCount; ++i) addEntries(set.get(), &numbering, &userClassSets[i], 0, i);
+  placeShorts(set.get(), &numbering);
   if (numbering.patterns > 0 && buildLiterals(set.get()) && (matcher.numbers.empty() || set->Compile())) {
     if (!matcher.numbers.empty()) matcher.set = std::move(set);
     matcher.built = true;
@@ -730,6 +903,8 @@ void AddressMatch::find() {
     return;
   }
   for (int number : matcher.everywhere) hit(number);
+  for (int number : matcher.userShorts)
+    if (matcher.shorts[matcher.shortOf[number]].matches(address_)) hit(number);
   int exact = matcher.exact.find(address_);
   if (exact >= 0) hit(exact);
   matcher.literals.find(address_, [this](int number) { hit(number); });
@@ -758,7 +933,9 @@ bool AddressMatch::matches(const MailClassEntry *entry) { return matchesAs(entry
 bool AddressMatch::matchesAs(int setIndex, const MailClassEntry *const &entry) {
   if (setIndex < 0) return regexMatch(entry, address_);
   find();
-  if (!failed_ && !searched_ && matcher.inSet[setIndex]) search();
+  if (failed_) return regexMatch(entry, address_);
+  if (int s = matcher.shortOf[setIndex]; s >= 0) return matcher.shorts[s].matches(address_);
+  if (!searched_ && matcher.inSet[setIndex]) search();
   if (failed_) return regexMatch(entry, address_);
   return (bits_[setIndex / 64] >> (setIndex % 64)) & 1;
 }
