@@ -432,11 +432,25 @@ class ShortPattern {
       if (op != '\0' && !add(bytes, true, &items)) return false;
     }
     accept_ = uint64_t(1) << items;
+    // Whether a repeated position follows another, so that passing them
+    // takes more than one step.
+    chained_ = (stars_ & (stars_ << 1)) != 0;
     initial_ = closure(1);
+    // Anchored, the single bytes in front are compared as one text.
+    if (start_) {
+      while (prefixLength_ < items && !(stars_ >> prefixLength_ & 1) && onlyByte(prefixLength_, &prefix_[prefixLength_]))
+        ++prefixLength_;
+      afterPrefix_ = closure(uint64_t(1) << prefixLength_);
+    }
     return true;
   }
   bool matches(const char *address) const {
     uint64_t d = initial_;
+    if (prefixLength_ > 0) {
+      if (strncmp(address, prefix_, prefixLength_) != 0) return false;
+      address += prefixLength_;
+      d = afterPrefix_;
+    }
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(address); *p; ++p) {
       if (!end_ && (d & accept_)) return true;
       uint64_t taken = bytes_[*p] & d;
@@ -503,16 +517,31 @@ class ShortPattern {
     ++*items;
     return true;
   }
+  // True when position is taken by one byte only, that byte into *c.
+  bool onlyByte(unsigned position, char *c) const {
+    int found = -1;
+    for (unsigned b = 0; b < 256; ++b) {
+      if (!(bytes_[b] >> position & 1)) continue;
+      if (found >= 0 || b == 0) return false;
+      found = static_cast<int>(b);
+    }
+    *c = static_cast<char>(found);
+    return found >= 0;
+  }
   // d with every position that repeated positions in d may be passed to.
   uint64_t closure(uint64_t d) const {
+    if (!chained_) return d | ((d & stars_) << 1);
     for (;;) {
       uint64_t more = d | ((d & stars_) << 1);
       if (more == d) return d;
       d = more;
     }
   }
-  bool start_ = false, end_ = false;
+  bool start_ = false, end_ = false, chained_ = false;
   uint64_t stars_ = 0, initial_ = 0, accept_ = 0;
+  unsigned prefixLength_ = 0;  // the single bytes in front, when anchored
+  char prefix_[kMaxItems];
+  uint64_t afterPrefix_ = 0;  // the positions reached by the prefix
   uint64_t bytes_[256] = {};  // per byte: the positions that take it
 };
 
