@@ -12,7 +12,9 @@
 // (unanchored); those that are plain texts (a whole address, or a text
 // anywhere in it) are instead looked up in a table of whole addresses and
 // found by an automaton of all such texts, whose cost per address does not
-// grow with their number as the RE2 set's does. A pattern whose meaning the translation cannot keep
+// grow with their number as the RE2 set's does; and those of single bytes,
+// '.' and bracket expressions, each once or repeated, anchored at most at
+// their very ends, are tried one at a time when asked about. A pattern whose meaning the translation cannot keep
 // (back-references, the GNU operators \w \W \s \S \b \B \< \> \` \',
 // collating elements and equivalence classes, ranges past 7-bit bytes, an
 // unmatched ')', intervals over 1000, an anchor inside a repeated group) or
