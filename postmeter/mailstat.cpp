@@ -112,6 +112,11 @@ ByteCount *statCounterOfSet(StatTable *table, unsigned setIndex, const char *use
   return classCounter(table, place - 1, className);
 }
 
+void statPrefetch(const StatTable *table, unsigned setIndex) {
+  if (setIndex < table->setPlaces.size() && table->setPlaces[setIndex] != 0)
+    __builtin_prefetch(table->classes[table->setPlaces[setIndex] - 1]);
+}
+
 bool writeStat(StatTable *table, const char *output) {
   FILE *single = nullptr;
   const char *fileName = nullptr;

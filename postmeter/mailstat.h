@@ -67,6 +67,9 @@ ByteCount *statCounter(StatTable *table, const char *user, const char *className
 // statCounter of the owner of class set setIndex (any number that stands for
 // that one user in every call on the table), user being its owner's name.
 ByteCount *statCounterOfSet(StatTable *table, unsigned setIndex, const char *user, const char *className);
+// Asks the processor for the counters of the owner of user set setIndex
+// (as statCounterOfSet numbers them), which are about to be counted.
+void statPrefetch(const StatTable *table, unsigned setIndex);
 // Writes the totals: output null or beginning with '-': standard output;
 // "~name": the file name in each user's directory, appended to; anything
 // else: that file, appended to. A file that cannot be opened is fatal.

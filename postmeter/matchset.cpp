@@ -556,7 +556,7 @@ class ExactTexts {
   // Adds text as pattern number; false when the text is there already.
   bool add(std::string_view text, int number) {
     if ((count_ + 1) * 8 > slots_.size() * 7) grow();
-    size_t i = place(text);
+    size_t i = place(text, hashOf(text));
     if (tags_[i]) return false;
     Slot slot = {hashOf(text), static_cast<uint32_t>(bytes_.size()), static_cast<uint32_t>(text.size()), number, {}};
     memcpy(slot.head, text.data(), std::min(text.size(), sizeof slot.head));
@@ -565,11 +565,23 @@ class ExactTexts {
     ++count_;
     return true;
   }
-  // The pattern number of text, -1 when it is none of the texts.
-  int find(std::string_view text) const {
+  // The pattern number of text (hash: its hashOf), -1 when it is none of
+  // the texts.
+  int find(std::string_view text, uint32_t hash) const {
     if (!count_) return -1;
-    size_t i = place(text);
+    size_t i = place(text, hash);
     return tags_[i] ? slots_[i].number : -1;
+  }
+  // Asks the processor for the place where find looks first, so that the
+  // look-up of one address overlaps the work on another.
+  void prefetch(uint32_t hash) const {
+    if (!count_) return;
+    size_t i = hash & (slots_.size() - 1);
+    __builtin_prefetch(&tags_[i]);
+    __builtin_prefetch(&slots_[i]);
+  }
+  static uint32_t hashOf(std::string_view text) {
+    return static_cast<uint32_t>(std::hash<std::string_view>()(text));
   }
 
  private:
@@ -585,14 +597,10 @@ class ExactTexts {
     return memcmp(slot.head, text.data(), inHead) == 0 &&
            bytes_.compare(slot.offset + inHead, slot.length - inHead, text.substr(inHead)) == 0;
   }
-  static uint32_t hashOf(std::string_view text) {
-    return static_cast<uint32_t>(std::hash<std::string_view>()(text));
-  }
   // The tag of a hash: never 0, which marks an empty slot.
   static uint8_t tagOf(uint32_t hash) { return static_cast<uint8_t>(1 + (hash >> 24) % 255); }
   // The slot of text, or the empty slot where it would go.
-  size_t place(std::string_view text) const {
-    uint32_t hash = hashOf(text);
+  size_t place(std::string_view text, uint32_t hash) const {
     uint8_t tag = tagOf(hash);
     size_t mask = slots_.size() - 1;
     for (size_t i = hash & mask;; i = (i + 1) & mask) {
@@ -610,7 +618,7 @@ class ExactTexts {
     slots_.assign(old.empty() ? 64 : old.size() * 2, Slot{});
     tags_.assign(slots_.size(), 0);
     for (size_t i = 0; i < old.size(); ++i)
-      if (oldTags[i]) put(place(std::string_view(bytes_).substr(old[i].offset, old[i].length)), old[i]);
+      if (oldTags[i]) put(place(std::string_view(bytes_).substr(old[i].offset, old[i].length), old[i].hash), old[i]);
   }
   std::vector<Slot> slots_;     // a power of two of them, at most seven eighths in use
   std::vector<uint8_t> tags_;   // per slot: 0 when empty, else tagOf its hash
@@ -912,6 +920,9 @@ void matchSetBuild() {
 
 void AddressMatch::reset(const char *address) {
   address_ = address;
+  length_ = strlen(address);
+  hash_ = ExactTexts::hashOf(std::string_view(address, length_));
+  matcher.exact.prefetch(hash_);
   found_ = false;
 }
 
@@ -934,7 +945,7 @@ void AddressMatch::find() {
   for (int number : matcher.everywhere) hit(number);
   for (int number : matcher.userShorts)
     if (matcher.shorts[matcher.shortOf[number]].matches(address_)) hit(number);
-  int exact = matcher.exact.find(address_);
+  int exact = matcher.exact.find(std::string_view(address_, length_), hash_);
   if (exact >= 0) hit(exact);
   matcher.literals.find(address_, [this](int number) { hit(number); });
 }
@@ -1003,6 +1014,10 @@ const char *AddressMatch::firstClass(unsigned setNumber, bool userClass, int wan
     return e.name;
   }
   return nullptr;
+}
+
+void AddressMatch::prefetchSet(unsigned setNumber) {
+  if (setNumber + 1 < matcher.planStart.size()) __builtin_prefetch(&matcher.plan[matcher.planStart[setNumber]]);
 }
 
 void AddressMatch::userSetCandidates(std::vector<unsigned> *sets) {

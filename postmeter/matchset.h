@@ -63,6 +63,8 @@ class AddressMatch {
   // can match the address: every set with a matching pattern there, or with
   // a pattern there on regexec. Any other set's class `user` does not match.
   void userSetCandidates(std::vector<unsigned> *sets);
+  // Asks the processor for what firstClass reads of user set setNumber.
+  static void prefetchSet(unsigned setNumber);
 
  private:
   void find();
@@ -71,6 +73,8 @@ class AddressMatch {
   // entry is read only when regexec must answer.
   bool matchesAs(int setIndex, const MailClassEntry *const &entry);
   const char *address_ = "";
+  size_t length_ = 0;
+  uint32_t hash_ = 0;           // for the table of whole addresses
   bool found_ = false;          // hits_ holds the literal texts' answer
   bool searched_ = false;       // and the RE2 set's
   bool failed_ = false;         // regexec for everything

@@ -44,14 +44,14 @@ void countMail(StatTable *table, unsigned i, const char *className, const MailLi
 // Indices of the user sets whose class `user` matches an address.
 using OwnerList = std::vector<unsigned>;
 
-// The user sets whose class `user` the set matcher leaves in question.
-std::vector<unsigned> candidates;
+// The user sets whose class `user` the set matcher leaves in question, for
+// each side.
+std::vector<unsigned> fromCandidates, toCandidates;
 
-// The users whose class `user` matches the address as kind (KIND_FROM or
-// KIND_TO), in set order, into owners.
-void findOwners(AddressMatch *match, int kind, OwnerList *owners) {
+// The users among candidates whose class `user` matches the address as kind
+// (KIND_FROM or KIND_TO), in set order, into owners.
+void findOwners(AddressMatch *match, int kind, const std::vector<unsigned> &candidates, OwnerList *owners) {
   owners->clear();
-  match->userSetCandidates(&candidates);
   for (unsigned i : candidates)
     if (match->firstClass(i, true, kind)) owners->push_back(i);
 }
@@ -138,8 +138,16 @@ void processLine(StatTable *table, const char *sender, const char *recipient, By
   toMatch.reset(to);
   const Side fromSide = {fromForm, &fromMatch, KIND_FROM, "from", "special from", "common from"};
   const Side toSide = {toForm, &toMatch, KIND_TO, "to", "special to", "common to"};
-  findOwners(&fromMatch, KIND_FROM, &fromOwners);
-  findOwners(&toMatch, KIND_TO, &toOwners);
+  // Both sides' candidates first, so that fetching their sets from memory
+  // overlaps.
+  fromMatch.userSetCandidates(&fromCandidates);
+  toMatch.userSetCandidates(&toCandidates);
+  for (unsigned i : fromCandidates) AddressMatch::prefetchSet(i);
+  for (unsigned i : toCandidates) AddressMatch::prefetchSet(i);
+  findOwners(&fromMatch, KIND_FROM, fromCandidates, &fromOwners);
+  findOwners(&toMatch, KIND_TO, toCandidates, &toOwners);
+  for (unsigned i : fromOwners) statPrefetch(table, i);
+  for (unsigned i : toOwners) statPrefetch(table, i);
 
   // Every user set in order, as far as its class `user` matches either side.
   senders.clear();
