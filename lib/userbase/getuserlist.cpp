@@ -57,6 +57,15 @@ bool isDirectory(const std::string &path) {
   return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// isDirectory of the entry at path, from the kind the directory listing
+// gives where it gives one (a node of thousands of users is listed without
+// a stat per folder); a symbolic link is followed.
+bool isDirectory(const struct dirent *entry, const std::string &path) {
+  if (entry->d_type == DT_DIR) return true;
+  if (entry->d_type != DT_UNKNOWN && entry->d_type != DT_LNK) return false;
+  return isDirectory(path);
+}
+
 bool isRegularFile(const std::string &path) {
   struct stat st;
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
@@ -92,20 +101,20 @@ void scanUserDir(NameList *list, std::string &path, std::string &prefix) {
     if (!isUserDirName(entries[i])) {
       // Never a user nor an index level; other entries than folders are no
       // customer's.
-      if (isDirectory(path)) leaveOut(list, LeftOut::BAD_NAME, name);
+      if (isDirectory(entries[i], path)) leaveOut(list, LeftOut::BAD_NAME, name);
       continue;
     }
     if (index) {
       // Only the next longer prefix counts here.
       if (strlen(name) != prefix.size() + 1 || strncmp(name, prefix.c_str(), prefix.size()) != 0)
         continue;
-      if (!isDirectory(path)) continue;
+      if (!isDirectory(entries[i], path)) continue;
       path += '/';
       prefix += name[prefix.size()];
       scanUserDir(list, path, prefix);
       prefix.pop_back();
     } else {
-      if (!isDirectory(path)) continue;
+      if (!isDirectory(entries[i], path)) continue;
       path += "/user.cf";
       if (isRegularFile(path))
         append(list, name);
