@@ -185,6 +185,10 @@ bool readMailCf(const char *user) {
     error("No common mail.cf, mail services unusable");
     return false;
   }
+  // A buffer of its own spares asking the system for the file's block size,
+  // once per user of a large node.
+  char buffer[4096];
+  setvbuf(file, buffer, _IOFBF, sizeof buffer);
   MailClassSet *set = user ? userSet(user) : &commonClassSet;
   debug(8, "New user: %s\n", set->owner);
 
