@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -48,7 +50,10 @@ TEST_F(UserWalk, FlatBaseListsDirectoriesWithRegularUserCfInByteOrder) {
   makeDir("noconf");     // no user.cf
   makeDir("dircf/user.cf");  // user.cf is a directory
   touch("plain");        // not a directory
-  EXPECT_EQ(listUsers(), (Names{"Zed", "al-b_1", "john", "kate"}));
+  // Links are followed: to a user's folder, and to a file.
+  ASSERT_EQ(symlink((base_ + "/kate").c_str(), (base_ + "/linked").c_str()), 0);
+  ASSERT_EQ(symlink((base_ + "/plain").c_str(), (base_ + "/tofile").c_str()), 0);
+  EXPECT_EQ(listUsers(), (Names{"Zed", "al-b_1", "john", "kate", "linked"}));
   EXPECT_EQ(leftOutUserDirs(), 3u);  // a.b, "sp ace" and dircf
 }
 
