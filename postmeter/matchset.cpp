@@ -280,20 +280,33 @@ int hexDigit(char c) {
 
 // The bytes of a translation made only of letters, digits and \xHH (a
 // literal text, as appendByte writes one); false for any other.
+bool readByte(std::string_view re2, size_t *i, unsigned *value);
+
 bool literalBytes(std::string_view re2, std::string *bytes) {
   bytes->clear();
-  for (size_t i = 0; i < re2.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(re2[i]);
-    if (isalnum(c)) {
-      *bytes += static_cast<char>(c);
-    } else if (c == '\\' && i + 3 < re2.size() && re2[i + 1] == 'x' && hexDigit(re2[i + 2]) >= 0 &&
-               hexDigit(re2[i + 3]) >= 0) {
-      *bytes += static_cast<char>(hexDigit(re2[i + 2]) * 16 + hexDigit(re2[i + 3]));
-      i += 3;
-    } else {
-      return false;
-    }
+  unsigned b;
+  for (size_t i = 0; i < re2.size();) {
+    if (!readByte(re2, &i, &b)) return false;
+    *bytes += static_cast<char>(b);
   }
+  return true;
+}
+
+// The byte at *i as appendByte writes one (a letter, a digit or \xHH) into
+// *value, *i past it; false for anything else.
+bool readByte(std::string_view re2, size_t *i, unsigned *value) {
+  if (*i >= re2.size()) return false;
+  unsigned char c = static_cast<unsigned char>(re2[*i]);
+  if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
+    *value = c;
+    *i += 1;
+    return true;
+  }
+  if (c != '\\' || *i + 3 >= re2.size() || re2[*i + 1] != 'x' || hexDigit(re2[*i + 2]) < 0 ||
+      hexDigit(re2[*i + 3]) < 0)
+    return false;
+  *value = static_cast<unsigned>(hexDigit(re2[*i + 2]) * 16 + hexDigit(re2[*i + 3]));
+  *i += 4;
   return true;
 }
 
@@ -472,39 +485,24 @@ class ShortPattern {
       ++*i;
       return true;
     }
-    if (c != '[') return byte(re2, i, bytes, nullptr);
+    unsigned first, last;
+    if (c != '[') {
+      if (!readByte(re2, i, &first)) return false;
+      bytes->set(first);
+      return true;
+    }
     ++*i;
     while (*i < re2.size() && re2[*i] != ']') {
-      unsigned first, last;
-      if (!byte(re2, i, nullptr, &first)) return false;
+      if (!readByte(re2, i, &first)) return false;
       last = first;
       if (*i < re2.size() && re2[*i] == '-') {
         ++*i;
-        if (!byte(re2, i, nullptr, &last) || last < first) return false;
+        if (!readByte(re2, i, &last) || last < first) return false;
       }
       for (unsigned b = first; b <= last; ++b) bytes->set(b);
     }
     if (*i >= re2.size()) return false;
     ++*i;
-    return true;
-  }
-  // A letter, a digit or \xHH at *i: into bytes, or its value into *value.
-  static bool byte(std::string_view re2, size_t *i, ByteSet *bytes, unsigned *value) {
-    if (*i >= re2.size()) return false;
-    unsigned char c = static_cast<unsigned char>(re2[*i]);
-    unsigned b;
-    if ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z')) {
-      b = c;
-      *i += 1;
-    } else if (c == '\\' && *i + 3 < re2.size() && re2[*i + 1] == 'x' && hexDigit(re2[*i + 2]) >= 0 &&
-               hexDigit(re2[*i + 3]) >= 0) {
-      b = static_cast<unsigned>(hexDigit(re2[*i + 2]) * 16 + hexDigit(re2[*i + 3]));
-      *i += 4;
-    } else {
-      return false;
-    }
-    if (bytes) bytes->set(b);
-    if (value) *value = b;
     return true;
   }
   // Appends a position that takes bytes, once or (star) any number of times.
